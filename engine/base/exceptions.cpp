@@ -13,10 +13,10 @@ std::string ComposeMessage(const char* className, uint32_t error) {
 
 }  // namespace
 
-EZException::EZException(const char* className, std::source_location where)
+EZException::EZException(const char* className, TSourceLocation where)
     : EZException(className, where, LastErrorCode()) {}
 
-EZException::EZException(const char* className, std::source_location where, uint32_t error)
+EZException::EZException(const char* className, TSourceLocation where, uint32_t error)
     : std::runtime_error(ComposeMessage(className, error)),
       Name(className),
       Error(error),

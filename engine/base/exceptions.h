@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
 #include <stdexcept>
 #include <string>
+
+#include "engine/base/source_location.h"
 
 namespace kor {
 
@@ -18,7 +19,7 @@ class EZException : public std::runtime_error {
   uint32_t LastError() const { return Error; }
   const char* ClassName() const { return Name; }
   // Where the engine's code raised it.
-  const std::source_location& RaisedAt() const { return Where; }
+  const TSourceLocation& RaisedAt() const { return Where; }
   // Where in its input the failure was met ("CONFIG.ZSR, line 3"); empty
   // when unknown. Set by the code that reads the input.
   const std::string& InputPosition() const { return Position; }
@@ -28,25 +29,24 @@ class EZException : public std::runtime_error {
   std::string Describe() const;
 
  protected:
-  EZException(const char* className, std::source_location where);
+  EZException(const char* className, TSourceLocation where);
 
  private:
-  EZException(const char* className, std::source_location where, uint32_t error);
+  EZException(const char* className, TSourceLocation where, uint32_t error);
 
   const char* Name;
   uint32_t Error;
-  std::source_location Where;
+  TSourceLocation Where;
   std::string Position;
 };
 
-#define KOR_DECLARE_EXCEPTION(Name, Parent)                                               \
-  class Name : public Parent {                                                            \
-   public:                                                                                \
-    explicit Name(std::source_location where = std::source_location::current())          \
-        : Parent(#Name, where) {}                                                         \
-                                                                                          \
-   protected:                                                                             \
-    Name(const char* className, std::source_location where) : Parent(className, where) {} \
+#define KOR_DECLARE_EXCEPTION(Name, Parent)                                                     \
+  class Name : public Parent {                                                                  \
+   public:                                                                                      \
+    explicit Name(TSourceLocation where = TSourceLocation::Current()) : Parent(#Name, where) {} \
+                                                                                                \
+   protected:                                                                                   \
+    Name(const char* className, TSourceLocation where) : Parent(className, where) {}            \
   }
 
 KOR_DECLARE_EXCEPTION(EInputStreamError, EZException);

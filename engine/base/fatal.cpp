@@ -9,12 +9,13 @@
 #include <string>
 #include <typeinfo>
 
+#include "engine/platform/call_stack.h"
+#include "engine/platform/last_error.h"
+
 #include "engine/base/exceptions.h"
 #include "engine/base/log.h"
 #include "engine/base/object.h"
 #include "engine/base/object_registry.h"
-#include "engine/platform/call_stack.h"
-#include "engine/platform/last_error.h"
 
 namespace kor {
 
@@ -46,7 +47,7 @@ void DumpCallStack() {
 
 }  // namespace
 
-void FatalError(std::string_view message, std::source_location where) {
+void FatalError(std::string_view message, TSourceLocation where) {
   ObjectRegistryLock().lock();
   uint32_t error = LastErrorCode();
   if (!NoReportYet) {
@@ -67,7 +68,7 @@ void FatalError(std::string_view message, std::source_location where) {
   EndProcess();
 }
 
-void FatalWithValue(std::string_view prefix, int64_t value, std::source_location where) {
+void FatalWithValue(std::string_view prefix, int64_t value, TSourceLocation where) {
   FatalError(std::string(prefix) + std::to_string(value), where);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <source_location>
 #include <string_view>
+
+#include "engine/base/source_location.h"
 
 namespace kor {
 
@@ -20,36 +21,32 @@ inline constexpr int kFatalExitCode = 70;
 // "ERR ERROR - błąd w obsłudze błędów!!!" and ends the process at once.
 // Never called for input from outside: that raises an EZException.
 [[noreturn]] void FatalError(std::string_view message,
-                             std::source_location where = std::source_location::current());
+                             TSourceLocation where = TSourceLocation::Current());
 
 // Assertion helpers for broken invariants (never for outside input).
-inline void FailIf(bool condition, std::source_location where = std::source_location::current()) {
+inline void FailIf(bool condition, TSourceLocation where = TSourceLocation::Current()) {
   if (condition) [[unlikely]]
     FatalError("ErrB", where);
 }
-inline void FailUnless(bool condition,
-                       std::source_location where = std::source_location::current()) {
+inline void FailUnless(bool condition, TSourceLocation where = TSourceLocation::Current()) {
   if (!condition) [[unlikely]]
     FatalError("ErrF", where);
 }
-[[noreturn]] void FatalWithValue(std::string_view prefix, int64_t value,
-                                 std::source_location where);
+[[noreturn]] void FatalWithValue(std::string_view prefix, int64_t value, TSourceLocation where);
 // Return `value` when it is a valid (positive) handle; else fatal "ErrH: value".
-inline int64_t CheckHandle(int64_t value,
-                           std::source_location where = std::source_location::current()) {
+inline int64_t CheckHandle(int64_t value, TSourceLocation where = TSourceLocation::Current()) {
   if (value <= 0) [[unlikely]]
     FatalWithValue("ErrH: ", value, where);
   return value;
 }
 // The same for socket handles: fatal "ErrS: value".
-inline int64_t CheckSocket(int64_t value,
-                           std::source_location where = std::source_location::current()) {
+inline int64_t CheckSocket(int64_t value, TSourceLocation where = TSourceLocation::Current()) {
   if (value <= 0) [[unlikely]]
     FatalWithValue("ErrS: ", value, where);
   return value;
 }
 // For status codes that are 0 on success: fatal "ErrZ: code" otherwise.
-inline void CheckZero(int64_t code, std::source_location where = std::source_location::current()) {
+inline void CheckZero(int64_t code, TSourceLocation where = TSourceLocation::Current()) {
   if (code != 0) [[unlikely]]
     FatalWithValue("ErrZ: ", code, where);
 }

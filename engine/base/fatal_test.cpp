@@ -5,12 +5,13 @@
 #include <cerrno>
 #include <functional>
 #include <stdexcept>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "engine/base/exceptions.h"
 #include "engine/base/log.h"
 #include "engine/base/object.h"
+
 #include "tests/support/temp_dir.h"
 
 namespace kor {

@@ -25,7 +25,8 @@ std::string BaseName(const std::string& path) {
 std::string DefaultLogPath() {
   std::string program = HostProgramPath();
   size_t slash = program.find_last_of('/');
-  std::string directory = slash == std::string::npos ? CurrentDirectory() : program.substr(0, slash);
+  std::string directory =
+      slash == std::string::npos ? CurrentDirectory() : program.substr(0, slash);
   return directory + "/ERRORS.TXT";
 }
 

@@ -6,6 +6,9 @@
 #include <limits>
 
 #include "engine/base/fatal.h"
+#include "engine/base/log.h"
+
+#include "tests/support/temp_dir.h"
 
 namespace kor {
 namespace {
@@ -28,8 +31,8 @@ TEST(NumericTest, DoublesHaveATotalOrderWithNanBelowEveryNumber) {
     double A, B;
     int Expected;
   } cases[] = {
-      {1.0, 2.0, -1}, {2.0, 1.0, 1},  {0.0, -0.0, 0},  {-inf, inf, -1},
-      {nan, nan, 0},  {nan, -inf, -1}, {-inf, nan, 1}, {nan, 3.0, -1}, {3.0, nan, 1},
+      {1.0, 2.0, -1},  {2.0, 1.0, 1},  {0.0, -0.0, 0}, {-inf, inf, -1}, {nan, nan, 0},
+      {nan, -inf, -1}, {-inf, nan, 1}, {nan, 3.0, -1}, {3.0, nan, 1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(CompareDouble(c.A, c.B), c.Expected) << c.A << " vs " << c.B;
@@ -44,6 +47,8 @@ TEST(NumericTest, HexConversions) {
   EXPECT_EQ(Int64ToHex(3), "0000000000000003");
   EXPECT_EQ(Int64ToHex(-1), "FFFFFFFFFFFFFFFF");
   EXPECT_EQ(Int64ToHex(int64_t{0x1234ABCD} << 32), "1234ABCD00000000");
+  test::TTempDir dir;
+  SetLogFile(dir.File("KORLIB.OUT"));
   EXPECT_EXIT(HexToInt64("11111111111111111"), ::testing::ExitedWithCode(kFatalExitCode), "Err");
 }
 

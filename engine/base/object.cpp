@@ -98,7 +98,8 @@ void DumpLiveObjects() {
     for (TTally& t : tallies) {
       if (t.Name == name) tally = &t;
     }
-    if (tally == nullptr && tallies.size() < kMaxClasses) tally = &tallies.emplace_back(TTally{name, 0});
+    if (tally == nullptr && tallies.size() < kMaxClasses)
+      tally = &tallies.emplace_back(TTally{name, 0});
     if (tally != nullptr) ++tally->Count;
   }
   if (walked != LiveCount) {

@@ -7,6 +7,7 @@
 #include "engine/base/fatal.h"
 #include "engine/base/log.h"
 #include "engine/base/ref.h"
+
 #include "tests/support/temp_dir.h"
 
 namespace kor {

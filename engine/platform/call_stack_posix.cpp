@@ -1,5 +1,3 @@
-#include "engine/platform/call_stack.h"
-
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <elf.h>
@@ -12,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "engine/platform/call_stack.h"
 
 namespace kor {
 
@@ -103,7 +103,8 @@ std::string FindElfSymbol(const char* modulePath, uint64_t offset, uint64_t* sym
       if (ELF64_ST_TYPE(symbol.st_info) != STT_FUNC || symbol.st_value == 0) continue;
       if (offset < symbol.st_value || offset - symbol.st_value >= symbol.st_size) continue;
       if (symbol.st_name >= strings.sh_size) continue;
-      const char* name = reinterpret_cast<const char*>(file.Data + strings.sh_offset + symbol.st_name);
+      const char* name =
+          reinterpret_cast<const char*>(file.Data + strings.sh_offset + symbol.st_name);
       size_t room = strings.sh_size - symbol.st_name;
       if (strnlen(name, room) == room) continue;
       *symbolStart = symbol.st_value;
@@ -139,7 +140,9 @@ std::string SymbolizeAddress(uintptr_t address) {
   }
   char tail[64];
   if (name.empty()) {
-    snprintf(tail, sizeof tail, "+0x%llx", static_cast<unsigned long long>(address - reinterpret_cast<uintptr_t>(info.dli_fbase)));
+    snprintf(
+        tail, sizeof tail, "+0x%llx",
+        static_cast<unsigned long long>(address - reinterpret_cast<uintptr_t>(info.dli_fbase)));
     return std::string(module) + tail;
   }
   snprintf(tail, sizeof tail, "+0x%llx (", static_cast<unsigned long long>(address - start));

@@ -1,6 +1,6 @@
-#include "engine/platform/local_time.h"
-
 #include <ctime>
+
+#include "engine/platform/local_time.h"
 
 namespace kor {
 

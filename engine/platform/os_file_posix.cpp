@@ -1,5 +1,3 @@
-#include "engine/platform/os_file.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+
+#include "engine/platform/os_file.h"
 
 namespace kor {
 

@@ -4,8 +4,10 @@
 #include <string>
 
 #include "engine/platform/os_file.h"
+
 #include "engine/base/object.h"
 #include "engine/base/ref.h"
+
 #include "engine/streams/stream.h"
 
 namespace kor {

@@ -8,6 +8,7 @@
 #include "engine/base/exceptions.h"
 #include "engine/base/fatal.h"
 #include "engine/base/log.h"
+
 #include "tests/support/temp_dir.h"
 
 namespace kor {
