@@ -11,11 +11,22 @@ namespace kor {
 namespace {
 
 // Lines come from session start and end and from the fatal report; in the
-// server several threads may log, so the state has a lock of its own.
-std::mutex LogLock;
-std::string LogPath;
-bool LogPathSet = false;
-bool FirstLine = true;
+// server several threads may log, so the state has a lock of its own. The
+// state is made on first use and never destroyed: the library fixes the log
+// path from its load-time constructor, which may run before this file's
+// static objects would be initialised, and a late report may log during
+// static destruction.
+struct TLogState {
+  std::mutex Lock;
+  std::string Path;
+  bool PathSet = false;
+  bool FirstLine = true;
+};
+
+TLogState& State() {
+  static auto* state = new TLogState;
+  return *state;
+}
 
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -33,21 +44,24 @@ std::string DefaultLogPath() {
 }  // namespace
 
 void SetLogFile(const std::string& name) {
-  std::lock_guard guard(LogLock);
-  LogPath = AbsolutePath(name);
-  LogPathSet = true;
+  TLogState& state = State();
+  std::lock_guard guard(state.Lock);
+  state.Path = AbsolutePath(name);
+  state.PathSet = true;
 }
 
 std::string LogFilePath() {
-  std::lock_guard guard(LogLock);
-  return LogPathSet ? LogPath : DefaultLogPath();
+  TLogState& state = State();
+  std::lock_guard guard(state.Lock);
+  return state.PathSet ? state.Path : DefaultLogPath();
 }
 
 bool LogLine(std::string_view text) {
-  std::lock_guard guard(LogLock);
-  if (!LogPathSet) {
-    LogPath = DefaultLogPath();
-    LogPathSet = true;
+  TLogState& state = State();
+  std::lock_guard guard(state.Lock);
+  if (!state.PathSet) {
+    state.Path = DefaultLogPath();
+    state.PathSet = true;
   }
   TLocalDateTime now = CurrentLocalDateTime();
   std::string line = BaseName(HostProgramPath()) + " " + now.Date + " " + now.Time + "  ";
@@ -55,14 +69,14 @@ bool LogLine(std::string_view text) {
   while (!line.empty() && static_cast<unsigned char>(line.back()) <= 32) line.pop_back();
   line += "\r\n";
 
-  FILE* file = fopen(LogPath.c_str(), "ab");
+  FILE* file = fopen(state.Path.c_str(), "ab");
   if (file == nullptr) {
     fwrite(line.data(), 1, line.size(), stderr);
     return false;
   }
-  if (FirstLine) {
+  if (state.FirstLine) {
     fputs("\r\n", file);
-    FirstLine = false;
+    state.FirstLine = false;
   }
   fwrite(line.data(), 1, line.size(), file);
   return fclose(file) == 0;

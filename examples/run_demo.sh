@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# run_demo.sh BUILD_DIR
+# Runs the Java demo against a fresh copy of the example database (the
+# engine rewrites its counter file, so the bundled files stay untouched).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:?usage: run_demo.sh BUILD_DIR}" && pwd)
+
+work="$build/demo-database"
+rm -rf "$work"
+mkdir -p "$work/classes"
+cp "$here"/database/* "$work/"
+
+javac -encoding UTF-8 --release 17 -d "$work/classes" -cp "$build/java/kor.jar" \
+  "$here/demo/tarvo/kor/demo/Demo.java"
+
+cd "$work"
+java -Dtarvo.kor.library="$build/korjni/libkorjni.so" \
+  -cp "$build/java/kor.jar:$work/classes" tarvo.kor.demo.Demo
+echo "--- KORLIB.OUT:"
+cat KORLIB.OUT
