@@ -63,6 +63,8 @@ KOR_DECLARE_EXCEPTION(EWriterOutputError, EWriterError);
 KOR_DECLARE_EXCEPTION(ESocketError, EZException);
 KOR_DECLARE_EXCEPTION(EZServerError, EZException);
 KOR_DECLARE_EXCEPTION(EFileOpenError, EZException);
+// A file would grow past the largest size the engine can address.
+KOR_DECLARE_EXCEPTION(EFileFullError, EZException);
 KOR_DECLARE_EXCEPTION(EIndexFileError, EZException);
 
 }  // namespace kor

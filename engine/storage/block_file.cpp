@@ -1,0 +1,219 @@
+#include "engine/storage/block_file.h"
+
+#include "engine/platform/last_error.h"
+
+#include "engine/base/exceptions.h"
+#include "engine/base/fatal.h"
+#include "engine/base/numeric.h"
+
+namespace kor {
+
+namespace {
+
+constexpr int32_t kStatusFree = 0;
+constexpr int32_t kStatusUsed = 1;
+// Word 0 while the file is open.
+constexpr int32_t kOpenMark = -1;
+constexpr int32_t kMinBlockSize = 8;
+constexpr int32_t kStatusSize = 4;
+// Status and next link of a free block.
+constexpr int32_t kFreeHeaderSize = kStatusSize + 4;
+constexpr int32_t kGrowthBlocks = 16;
+// Growth writes its 16 block headers with one write of a prepared span when
+// the span is no larger than this; larger blocks get one small write each,
+// which keeps the new space sparse.
+constexpr int64_t kMaxGrowthWrite = 64 * 1024;
+// FindNextUsed reads status and payload together up to this size; a larger
+// block reads its status first, so free blocks cost no payload transfer.
+constexpr int32_t kMaxScanRead = 64 * 1024;
+
+int32_t BlockSizeFor(int32_t recordSize) {
+  FailIf(recordSize <= 0 || recordSize > INT32_MAX - kStatusSize);
+  int32_t blockSize = recordSize + kStatusSize;
+  return blockSize < kMinBlockSize ? kMinBlockSize : blockSize;
+}
+
+int32_t ReadInt32At(TFile& file, int64_t offset) {
+  unsigned char bytes[4];
+  file.Seek(offset);
+  file.Read(bytes, sizeof bytes);
+  return DecodeInt32(bytes);
+}
+
+void WriteInt32At(TFile& file, int64_t offset, int32_t value) {
+  unsigned char bytes[4];
+  EncodeInt32(bytes, value);
+  file.Seek(offset);
+  file.Write(bytes, sizeof bytes);
+}
+
+void WriteFreeHeaderAt(TFile& file, int64_t offset, int32_t next) {
+  unsigned char bytes[kFreeHeaderSize];
+  EncodeInt32(bytes, kStatusFree);
+  EncodeInt32(bytes + kStatusSize, next);
+  file.Seek(offset);
+  file.Write(bytes, sizeof bytes);
+}
+
+[[noreturn]] void RaiseFileFull() {
+  // Not an operating-system failure: the exception carries no error code.
+  SetLastErrorCode(0);
+  throw EFileFullError();
+}
+
+}  // namespace
+
+TBlockFile::TBlockFile(const std::string& fileName, int32_t recordSize)
+    : BlockBytes(BlockSizeFor(recordSize)), RecordBytes(recordSize) {
+  File = MakeRef<TFile>(fileName, TCreationDisposition::OpenAlways);
+  int64_t size = File->Size();
+  // Block numbers and offsets are 32-bit on disk; a larger file was not
+  // written by this engine and cannot be addressed.
+  if (size > TFile::kMaxFileSize) RaiseFileFull();
+  Blocks = static_cast<int32_t>(size / BlockBytes);
+  if (Blocks <= 0) {
+    File->SetSize(BlockBytes);
+    FirstFree = 0;
+    Blocks = 1;
+  } else {
+    FirstFree = ReadInt32At(*File, 0);
+    // Negative: the file was not closed (the open mark is still there).
+    if (FirstFree < 0 || FirstFree >= Blocks) RebuildFreeList();
+  }
+  WriteInt32At(*File, 0, kOpenMark);
+}
+
+TBlockFile::~TBlockFile() { WriteInt32At(*File, 0, FirstFree); }
+
+void TBlockFile::ReadBlock(int32_t n, void* buffer) {
+  FailIf(n < 1 || n >= Blocks);
+  File->Seek(BlockOffset(n) + kStatusSize);
+  File->Read(buffer, RecordBytes);
+}
+
+void TBlockFile::WriteBlock(int32_t n, const void* buffer) {
+  FailIf(n < 1 || n >= Blocks);
+  File->Seek(BlockOffset(n) + kStatusSize);
+  File->Write(buffer, RecordBytes);
+}
+
+int32_t TBlockFile::AllocateBlock() {
+  int32_t block = 0;
+  if (TakeFreeHead(block)) return block;
+  // The list on disk is corrupt: the head block is in use (a damaged header
+  // word or link, a block freed twice), has a foreign status or links out of
+  // the file. The statuses are the truth, so rebuild the list from them and
+  // try once more. A rebuilt list is sound; failing again is our own bug.
+  RebuildFreeList();
+  FailUnless(TakeFreeHead(block));
+  return block;
+}
+
+int32_t TBlockFile::AppendRecord(const void* buffer) {
+  int32_t block = AllocateBlock();
+  WriteBlock(block, buffer);
+  return block;
+}
+
+void TBlockFile::FreeBlock(int32_t n) {
+  FailIf(n < 1 || n >= Blocks);
+  WriteFreeHeaderAt(*File, BlockOffset(n), FirstFree);
+  FirstFree = n;
+}
+
+int32_t TBlockFile::FindNextUsed(int32_t after, void* buffer) {
+  FailIf(after < 0 || buffer == nullptr);
+  int32_t scanSize = kStatusSize + RecordBytes;
+  bool readTogether = scanSize <= kMaxScanRead;
+  if (readTogether && ScanBuffer.empty()) ScanBuffer.resize(static_cast<size_t>(scanSize));
+  // 64-bit, so that after = INT32_MAX does not wrap.
+  for (int64_t n = int64_t{after} + 1; n < Blocks; ++n) {
+    int32_t block = static_cast<int32_t>(n);
+    if (readTogether) {
+      File->Seek(BlockOffset(block));
+      File->Read(ScanBuffer.data(), scanSize);
+      if (DecodeInt32(ScanBuffer.data()) != kStatusUsed) continue;
+      CopyBytes(ScanBuffer.data() + kStatusSize, buffer, static_cast<size_t>(RecordBytes));
+      return block;
+    }
+    if (ReadInt32At(*File, BlockOffset(block)) != kStatusUsed) continue;
+    File->Read(buffer, RecordBytes);
+    return block;
+  }
+  return -1;
+}
+
+// Walks the blocks in ascending order and links every block whose status is
+// not 1 to the free block found before it, so the list runs from the highest
+// free block down to the lowest. Headers that already hold the right bytes
+// are not rewritten; payloads are never touched.
+void TBlockFile::RebuildFreeList() {
+  int32_t previous = 0;
+  for (int32_t n = 1; n < Blocks; ++n) {
+    unsigned char header[kFreeHeaderSize];
+    File->Seek(BlockOffset(n));
+    File->Read(header, sizeof header);
+    int32_t status = DecodeInt32(header);
+    if (status == kStatusUsed) continue;
+    if (status != kStatusFree || DecodeInt32(header + kStatusSize) != previous) {
+      WriteFreeHeaderAt(*File, BlockOffset(n), previous);
+    }
+    previous = n;
+  }
+  FirstFree = previous;
+}
+
+// Adds 16 free blocks at the end of the file, linked in ascending order
+// (each to the next, the last to 0) so they are handed out in file order.
+// A partial block at the end becomes the start of the first new one: its
+// first 8 bytes become a free header, the rest are left as they were.
+void TBlockFile::Grow() {
+  int64_t oldSize = File->Size();
+  int64_t start = BlockOffset(Blocks);
+  int64_t newSize = start + int64_t{kGrowthBlocks} * BlockBytes;
+  if (newSize > TFile::kMaxFileSize) RaiseFileFull();
+
+  int64_t span = int64_t{kGrowthBlocks - 1} * BlockBytes + kFreeHeaderSize;
+  if (span <= kMaxGrowthWrite) {
+    // The new space reads as zeros once the file is extended, so a span of
+    // zeros with the links filled in writes the same bytes as 16 header
+    // writes would; only a partial block's old bytes must be carried over.
+    std::vector<unsigned char> bytes(static_cast<size_t>(span), 0);
+    int64_t tail = oldSize - start;
+    if (tail > kFreeHeaderSize) {
+      File->Seek(start + kFreeHeaderSize);
+      File->Read(bytes.data() + kFreeHeaderSize, static_cast<int32_t>(tail - kFreeHeaderSize));
+    }
+    for (int32_t j = 0; j < kGrowthBlocks - 1; ++j) {
+      EncodeInt32(bytes.data() + int64_t{j} * BlockBytes + kStatusSize, Blocks + j + 1);
+    }
+    File->SetSize(newSize);
+    File->Seek(start);
+    File->Write(bytes.data(), static_cast<int32_t>(span));
+  } else {
+    File->SetSize(newSize);
+    int32_t last = Blocks + kGrowthBlocks - 1;
+    for (int32_t j = last; j >= Blocks; --j) {
+      WriteFreeHeaderAt(*File, BlockOffset(j), j == last ? 0 : j + 1);
+    }
+  }
+  FirstFree = Blocks;
+  Blocks += kGrowthBlocks;
+}
+
+bool TBlockFile::TakeFreeHead(int32_t& block) {
+  if (FirstFree == 0) Grow();
+  unsigned char header[kFreeHeaderSize];
+  int64_t offset = BlockOffset(FirstFree);
+  File->Seek(offset);
+  File->Read(header, sizeof header);
+  int32_t next = DecodeInt32(header + kStatusSize);
+  if (DecodeInt32(header) != kStatusFree || next < 0 || next >= Blocks) return false;
+  // Only the status changes; the old link stays until the payload is written.
+  WriteInt32At(*File, offset, kStatusUsed);
+  block = FirstFree;
+  FirstFree = next;
+  return true;
+}
+
+}  // namespace kor
