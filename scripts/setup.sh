@@ -8,6 +8,7 @@ packages=(
   g++ clang cmake ninja-build
   libgtest-dev
   openjdk-17-jdk-headless junit5
+  qt6-base-dev fonts-dejavu-core
 )
 
 missing=()
