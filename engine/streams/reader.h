@@ -44,8 +44,4 @@ int ReadKeyword(TReader& reader, std::initializer_list<std::string_view> keyword
 // the reader.
 int32_t ReadIntegerInRange(TReader& reader, int32_t low, int32_t high);
 
-// Equality of names ignoring the case of the letters A to Z only (texts are
-// byte strings; no other folding).
-bool SameText(std::string_view a, std::string_view b);
-
 }  // namespace kor
