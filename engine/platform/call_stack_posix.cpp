@@ -1,3 +1,5 @@
+#include "engine/platform/call_stack.h"
+
 #include <cxxabi.h>
 #include <dlfcn.h>
 #include <elf.h>
@@ -10,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "engine/platform/call_stack.h"
 
 namespace kor {
 

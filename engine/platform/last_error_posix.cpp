@@ -1,7 +1,7 @@
+#include "engine/platform/last_error.h"
+
 #include <cerrno>
 #include <cstring>
-
-#include "engine/platform/last_error.h"
 
 namespace kor {
 

@@ -1,6 +1,6 @@
-#include <ctime>
-
 #include "engine/platform/local_time.h"
+
+#include <ctime>
 
 namespace kor {
 

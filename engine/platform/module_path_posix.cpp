@@ -1,7 +1,7 @@
+#include "engine/platform/module_path.h"
+
 #include <limits.h>
 #include <unistd.h>
-
-#include "engine/platform/module_path.h"
 
 namespace kor {
 

@@ -1,3 +1,5 @@
+#include "engine/platform/os_file.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -6,46 +8,61 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "engine/platform/os_file.h"
-
 namespace kor {
+
+namespace {
+
+// Closes a descriptor whose open failed half-way, keeping the error that
+// made it fail.
+TOsFileHandle FailOpen(int fd) {
+  int error = errno;
+  close(fd);
+  errno = error;
+  return kNoOsFile;
+}
+
+// True when `name` still refers to the open file: the name may have been
+// renamed over (a counter file is replaced that way) between open and lock,
+// and a lock on a file that no longer has the name protects nothing.
+bool StillNamed(int fd, const std::string& name) {
+  struct stat opened {};
+  struct stat named {};
+  if (fstat(fd, &opened) != 0 || stat(name.c_str(), &named) != 0) return false;
+  return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+constexpr int kOpenAttempts = 8;
+
+}  // namespace
 
 TOsFileHandle OsOpenFile(const std::string& name, TCreationDisposition disposition,
                          TShareMode share, TFileAttributes attributes) {
   int flags = O_RDWR | O_CLOEXEC;
-  switch (disposition) {
-    case TCreationDisposition::CreateAlways:
-      flags |= O_CREAT;
-      break;
-    case TCreationDisposition::OpenExisting:
-      break;
-    case TCreationDisposition::OpenAlways:
-      flags |= O_CREAT;
-      break;
+  if (disposition != TCreationDisposition::OpenExisting) flags |= O_CREAT;
+  for (int attempt = 1;; ++attempt) {
+    int fd = open(name.c_str(), flags, 0644);
+    if (fd < 0) return kNoOsFile;
+    if (share == TShareMode::ShareRead) {
+      if (flock(fd, LOCK_EX | LOCK_NB) != 0) return FailOpen(fd);
+      if (!StillNamed(fd, name)) {
+        close(fd);
+        if (attempt == kOpenAttempts) {
+          errno = EWOULDBLOCK;
+          return kNoOsFile;
+        }
+        continue;  // open whatever carries the name now
+      }
+    }
+    // Truncation waits for the lock: a file in use by another writer is
+    // never emptied under it.
+    if (disposition == TCreationDisposition::CreateAlways && ftruncate(fd, 0) != 0) {
+      return FailOpen(fd);
+    }
+    if (attributes == TFileAttributes::DeleteOnClose && unlink(name.c_str()) != 0) {
+      return FailOpen(fd);
+    }
+    return fd;
   }
-  int fd = open(name.c_str(), flags, 0644);
-  if (fd < 0) return kNoOsFile;
-  if (share == TShareMode::ShareRead && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    int error = errno;
-    close(fd);
-    errno = error;
-    return kNoOsFile;
-  }
-  // Truncation waits for the lock: a file in use by another writer is never
-  // emptied under it.
-  if (disposition == TCreationDisposition::CreateAlways && ftruncate(fd, 0) != 0) {
-    int error = errno;
-    close(fd);
-    errno = error;
-    return kNoOsFile;
-  }
-  if (attributes == TFileAttributes::DeleteOnClose && unlink(name.c_str()) != 0) {
-    int error = errno;
-    close(fd);
-    errno = error;
-    return kNoOsFile;
-  }
-  return fd;
 }
 
 bool OsCloseFile(TOsFileHandle handle) { return close(handle) == 0; }
