@@ -34,19 +34,18 @@ std::string ConfigWith(const std::string& key, const std::string& value) {
   return text;
 }
 
-Ref<TEngine> Load(const std::string& text) {
-  return TEngine::LoadFromConfiguration(
-      MakeRef<TTextStreamReader>(MakeRef<test::TStringInputStream>(text), "CONFIG.ZSR"));
+TEngineSettings Load(const std::string& text) {
+  auto reader = MakeRef<TTextStreamReader>(MakeRef<test::TStringInputStream>(text), "CONFIG.ZSR");
+  return ReadEngineSettings(*reader);
 }
 
 TEST(EngineSettingsTest, ReadsTheEightSettingsInOrder) {
-  Ref<TEngine> engine = Load(
+  TEngineSettings s = Load(
       "{ the engine's settings }\n"
       "timeautoincid time_counter\n"
       "IndexFileName 'INDEX.TMP' IndexFileClusterShl $0C IndexFileMinBuffer -5\n"
       "STRUCTFILENAME 'STRUCT'+ 'URE.ZSR' INETPORT 16383\n"
       "AUTOINCFILENAME 'COUNTERS.ZSR' INPUTTIMEOUT 0 anything after this is not read ''#");
-  const TEngineSettings& s = engine->Settings();
   EXPECT_EQ(s.TimeAutoincId, "TIME_COUNTER");
   EXPECT_EQ(s.IndexFileName, "INDEX.TMP");
   EXPECT_EQ(s.IndexFileClusterShl, 12);
@@ -108,7 +107,8 @@ TEST(EngineSettingsTest, RangesKeywordsAndKindsAreChecked) {
 
 TEST(EngineSettingsTest, FailureRecordsWhereInTheFileItWasMet) {
   try {
-    Load(ConfigWith("INETPORT", "99999"));
+    TEngine::LoadFromConfiguration(MakeRef<TTextStreamReader>(
+        MakeRef<test::TStringInputStream>(ConfigWith("INETPORT", "99999")), "CONFIG.ZSR"));
     FAIL() << "loaded";
   } catch (const EReaderSyntaxError& e) {
     EXPECT_EQ(e.InputPosition(), "CONFIG.ZSR, line 6");

@@ -12,6 +12,8 @@
 
 #include "engine/protocol/protocol_codes.h"
 
+#include "tests/support/temp_dir.h"
+
 namespace kor {
 namespace {
 
@@ -21,6 +23,15 @@ std::string Int(int32_t value) {
   return std::string(reinterpret_cast<char*>(bytes), 4);
 }
 
+// An engine over a counter file that holds only the time counter.
+Ref<TEngine> SmallEngine(const test::TTempDir& dir) {
+  TEngineSettings settings;
+  settings.TimeAutoincId = "TIME";
+  settings.AutoincFileName = dir.File("COUNTERS.ZSR");
+  test::WriteWholeFile(settings.AutoincFileName, "TIME $1\r\n");
+  return TEngine::Build(settings);
+}
+
 // An executor over two in-memory pipes, as the in-process session builds it.
 class ProtocolExecutorTest : public ::testing::Test {
  protected:
@@ -28,7 +39,7 @@ class ProtocolExecutorTest : public ::testing::Test {
       : Requests(MakeRef<TStreamBuffer>(4096)),
         Replies(MakeRef<TStreamBuffer>(4096)),
         Executor(MakeRef<TProtocolExecutor>(
-            MakeRef<TEngine>(TEngineSettings{}),
+            SmallEngine(Dir),
             MakeRef<TBinStreamReader>(MakeRef<TStreamBufferInputStream>(Requests)),
             MakeRef<TBinStreamWriter>(MakeRef<TStreamBufferOutputStream>(Replies)))) {}
 
@@ -41,6 +52,7 @@ class ProtocolExecutorTest : public ::testing::Test {
     return bytes;
   }
 
+  test::TTempDir Dir;
   Ref<TStreamBuffer> Requests;
   Ref<TStreamBuffer> Replies;
   Ref<TProtocolExecutor> Executor;
@@ -78,12 +90,12 @@ TEST(ProtocolExecutorCodes, BadOrTruncatedRequestsEndTheSessionWithoutAReply) {
       Int(3),
       Int(31),
   };
+  test::TTempDir dir;
   for (const std::string& request : requests) {
     auto requestPipe = MakeRef<TStreamBuffer>(4096);
     auto replyPipe = MakeRef<TStreamBuffer>(4096);
     auto executor = MakeRef<TProtocolExecutor>(
-        MakeRef<TEngine>(TEngineSettings{}),
-        MakeRef<TBinStreamReader>(MakeRef<TStreamBufferInputStream>(requestPipe)),
+        SmallEngine(dir), MakeRef<TBinStreamReader>(MakeRef<TStreamBufferInputStream>(requestPipe)),
         MakeRef<TBinStreamWriter>(MakeRef<TStreamBufferOutputStream>(replyPipe)));
     requestPipe->Write(request.data(), static_cast<int32_t>(request.size()));
     EXPECT_FALSE(executor->Step()) << request.size();

@@ -9,7 +9,11 @@ TFile::TFile(const std::string& fileName, TCreationDisposition disposition,
              TFileAttributes attributes)
     : FileName(fileName) {
   Handle = OsOpenFile(fileName, disposition, TShareMode::ShareRead, attributes);
-  if (Handle == kNoOsFile) throw EFileOpenError();
+  if (Handle == kNoOsFile) {
+    EFileOpenError error;
+    error.SetInputPosition(fileName);  // an operator needs to know which file
+    throw error;
+  }
   FileSize = OsFileSize(Handle);
   FailIf(FileSize < 0);
 }
