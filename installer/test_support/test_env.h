@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace zinst::test {
+
+// A temporary home for one test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and
+// XDG_DESKTOP_DIR point into it (their previous values come back when it goes),
+// and the installer directory "medium/" inside it holds the script.
+class TTestHome final {
+ public:
+  TTestHome();
+  ~TTestHome();
+  TTestHome(const TTestHome&) = delete;
+  TTestHome& operator=(const TTestHome&) = delete;
+
+  QString Path(const QString& relative = QString()) const;  // below the home
+  QString Medium() const { return Path(QStringLiteral("medium/")); }
+  QString Desktop() const { return Path(QStringLiteral("Desktop")); }
+  QString Applications() const { return Path(QStringLiteral(".local/share/applications")); }
+
+  // Writes medium/config.ini with the section INSTALL_CONFIG and the pairs, in order.
+  void WriteScript(const QList<QPair<QString, QString>>& keys) const;
+  // Writes a file below the home (directories made as needed).
+  void WriteFile(const QString& relative, const QByteArray& bytes) const;
+
+ private:
+  QTemporaryDir Dir;
+  QList<QPair<QByteArray, QByteArray>> Saved;
+};
+
+QByteArray ReadAll(const QString& path);
+
+}  // namespace zinst::test
