@@ -57,3 +57,39 @@ QByteArray ReadAll(const QString& path) {
 }
 
 }  // namespace zinst::test
+
+#include <QPushButton>
+#include <QTimer>
+
+#include "installer/DMsg.h"
+
+namespace zinst::test {
+
+void InstallFakeSetup(const TTestHome& home, const QString& name) {
+  const QString target = home.Medium() + name;
+  QFile::remove(target);
+  if (!QFile::copy(QStringLiteral(ZINST_FAKE_SETUP), target)) qFatal("cannot copy the fake setup");
+}
+
+TOkPresser::TOkPresser(TZDlgMsg& dialog) {
+  dialog.SetShownHandler([this](TZDlgMsg& d) {
+    ++Shown;
+    LastText = d.MsgText;
+    auto* poll = new QTimer(&d);
+    auto ticks = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, &d, [this, &d, poll, ticks] {
+      if (!d.isVisible()) {
+        poll->deleteLater();
+      } else if (d.BtnOK->isEnabled()) {
+        poll->deleteLater();
+        d.BtnOK->click();
+      } else {
+        OkWasDisabled = true;
+        if (++*ticks > 1500) d.close();
+      }
+    });
+    poll->start(20);
+  });
+}
+
+}  // namespace zinst::test

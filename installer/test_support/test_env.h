@@ -35,3 +35,25 @@ class TTestHome final {
 QByteArray ReadAll(const QString& path);
 
 }  // namespace zinst::test
+
+namespace zinst {
+class TZDlgMsg;
+}
+
+namespace zinst::test {
+
+// Puts the fake setup program at medium/<name> (executable).
+void InstallFakeSetup(const TTestHome& home, const QString& name = QStringLiteral("setup"));
+
+// Answers the message dialog's next displays by pressing OK as soon as it is
+// enabled (it may be enabled from outside while the dialog shows). As a
+// safety net against a hanging test, the dialog is closed (result 2) after
+// about 30 seconds. OkWasDisabled tells whether OK was seen disabled.
+struct TOkPresser {
+  explicit TOkPresser(TZDlgMsg& dialog);
+  int Shown = 0;
+  bool OkWasDisabled = false;
+  QString LastText;
+};
+
+}  // namespace zinst::test
