@@ -66,5 +66,6 @@ KOR_DECLARE_EXCEPTION(EFileOpenError, EZException);
 // A file would grow past the largest size the engine can address.
 KOR_DECLARE_EXCEPTION(EFileFullError, EZException);
 KOR_DECLARE_EXCEPTION(EIndexFileError, EZException);
+KOR_DECLARE_EXCEPTION(EKeyTooLargeError, EReaderSyntaxError);
 
 }  // namespace kor

@@ -109,7 +109,7 @@ unsigned char* TIndexFile::AcquireBuffer() {
 void TIndexFile::Grow(int32_t pages) {
   int64_t first = File->Size() >> Shift;
   int64_t newSize = (first + pages) << Shift;
-  if (newSize > TFile::kMaxFileSize) throw EIndexFileError();
+  if (newSize > TFile::kMaxFileSize) throw EFileFullError();
   File->SetSize(newSize);
   for (int64_t p = first + pages - 1; p >= first; --p) FreePages->Push(static_cast<int32_t>(p));
 }

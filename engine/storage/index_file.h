@@ -99,7 +99,7 @@ class TIndexFile final : public TRCObject {
 
   // Gives `page` a free page number and a buffer; the page comes back
   // pinned, clean, with its buffer's old contents. REQUIRES: not cached.
-  // Raises EIndexFileError when the file would outgrow TFile::kMaxFileSize
+  // Raises EFileFullError when the file would outgrow TFile::kMaxFileSize
   // (ReservePages first to fail before anything changes).
   void NewPage(TCachedPage& page);
   // Returns the page number for reuse; drops the buffer unwritten.
@@ -111,7 +111,7 @@ class TIndexFile final : public TRCObject {
   // Puts the page at the LRU tail. REQUIRES: pinned.
   void UnpinPage(TCachedPage& page);
   // Grows the file until at least `count` pages are free, so that the next
-  // `count` NewPage calls cannot fail. Raises EIndexFileError when the file
+  // `count` NewPage calls cannot fail. Raises EFileFullError when the file
   // would outgrow TFile::kMaxFileSize.
   void ReservePages(int32_t count);
 
