@@ -250,7 +250,12 @@ void TTransaction::ReleaseWriteSet() {
 }
 
 void TTransaction::Commit() {
-  if (!WriteSet) return;  // rule 8: nothing changed, no commit time
+  // Rule 8: nothing changed, no commit time; that includes changes that
+  // cancelled out (an insertion deleted again leaves an empty write set).
+  if (WrittenPairs == 0) {
+    ReleaseWriteSet();
+    return;
+  }
   TTransaction* parent = ParentTransaction.Get();
   TTimeStamp commitStamp = parent != nullptr ? parent->Stamp : Mgr->Committed + 1;
   FailIf(parent == nullptr && StampHigh(commitStamp) > kMaxCommitHighWord);
