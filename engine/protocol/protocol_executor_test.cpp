@@ -12,6 +12,7 @@
 
 #include "engine/protocol/protocol_codes.h"
 
+#include "tests/support/database_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace kor {
@@ -23,13 +24,9 @@ std::string Int(int32_t value) {
   return std::string(reinterpret_cast<char*>(bytes), 4);
 }
 
-// An engine over a counter file that holds only the time counter.
+// An engine with no tables over a small database in `dir`.
 Ref<TEngine> SmallEngine(const test::TTempDir& dir) {
-  TEngineSettings settings;
-  settings.TimeAutoincId = "TIME";
-  settings.AutoincFileName = dir.File("COUNTERS.ZSR");
-  test::WriteWholeFile(settings.AutoincFileName, "TIME $1\r\n");
-  return TEngine::Build(settings);
+  return TEngine::Build(test::SmallDatabase(dir));
 }
 
 // An executor over two in-memory pipes, as the in-process session builds it.
