@@ -144,6 +144,24 @@ TEST_F(SessionTest, MissingConfigurationIsCreatedEmptyAndEndsInEof) {
   EXPECT_EQ(std::filesystem::file_size("CONFIG.ZSR"), 0u);
 }
 
+TEST_F(SessionTest, SessionOverTablesClosesEverythingCleanly) {
+  test::WriteWholeFile("STRUCT.ZSR",
+                       "COMPFUNC BYNUMBER INTEGERCOMPFUNC\n"
+                       "TABLE ORDERS FILENAME 'ORDERS.TBL'\n"
+                       "  RECORDTYPE FIELD ID INTEGER 8 FIELD AMOUNT DOUBLE END\n"
+                       "  UNIQUEINDEXES INDEX FIELD ID BYNUMBER END END\n"
+                       "ENDTABLE END\n");
+  ASSERT_EQ(Open(), TOpenResult::Opened);
+  EXPECT_EQ(Read(64), kGreeting);
+  EXPECT_TRUE(CloseSession());  // proves that no engine object is left
+  EXPECT_EQ(TZObject::LiveObjectCount(), 0);
+  std::string table = test::ReadWholeFile("ORDERS.TBL");
+  ASSERT_GE(table.size(), 4u);
+  EXPECT_EQ(DecodeInt32(reinterpret_cast<const unsigned char*>(table.data())), 0);
+  EXPECT_NE(test::ReadWholeFile("COUNTERS.ZSR").find("ORDERS $0000000000000001"),
+            std::string::npos);
+}
+
 TEST_F(SessionTest, LeakAtCloseEndsTheProcessWithTheReport) {
   EXPECT_EXIT(
       {
