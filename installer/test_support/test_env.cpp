@@ -71,10 +71,12 @@ void InstallFakeSetup(const TTestHome& home, const QString& name) {
   if (!QFile::copy(QStringLiteral(ZINST_FAKE_SETUP), target)) qFatal("cannot copy the fake setup");
 }
 
-TOkPresser::TOkPresser(TZDlgMsg& dialog) {
-  dialog.SetShownHandler([this](TZDlgMsg& d) {
+TOkPresser::TOkPresser(TZDlgMsg& dialog, std::function<void(TZDlgMsg&)> onShown) {
+  dialog.SetShownHandler([this, onShown](TZDlgMsg& d) {
     ++Shown;
     LastText = d.MsgText;
+    if (onShown) onShown(d);
+    if (!d.isVisible()) return;
     auto* poll = new QTimer(&d);
     auto ticks = std::make_shared<int>(0);
     QObject::connect(poll, &QTimer::timeout, &d, [this, &d, poll, ticks] {

@@ -4,6 +4,7 @@
 #include <QPair>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 
 namespace zinst::test {
 
@@ -50,7 +51,8 @@ void InstallFakeSetup(const TTestHome& home, const QString& name = QStringLitera
 // safety net against a hanging test, the dialog is closed (result 2) after
 // about 30 seconds. OkWasDisabled tells whether OK was seen disabled.
 struct TOkPresser {
-  explicit TOkPresser(TZDlgMsg& dialog);
+  // onShown runs first each time the dialog has become visible.
+  explicit TOkPresser(TZDlgMsg& dialog, std::function<void(TZDlgMsg&)> onShown = {});
   int Shown = 0;
   bool OkWasDisabled = false;
   QString LastText;

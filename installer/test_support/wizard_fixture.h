@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QList>
 #include <QPair>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <memory>
@@ -11,6 +14,7 @@
 #include "installer/FInstall.h"
 #include "installer/TZMg.h"
 #include "installer/test_support/test_env.h"
+#include "installer/widgets/copy_animation.h"
 
 namespace zinst::test {
 
