@@ -4,6 +4,10 @@
 #include <QPixmap>
 #include <cmath>
 
+// The resources live in the installer's static library, whose initialiser a
+// linker would drop unless something calls it.
+static void InitInstallerResources() { Q_INIT_RESOURCE(installer); }
+
 namespace zinst {
 
 namespace {
@@ -20,7 +24,11 @@ void DrawFolder(QPainter& p, const QRectF& r) {
 
 }  // namespace
 
-QPixmap Artwork() { return QPixmap(QStringLiteral(":/zinst/artwork.png")); }
+QPixmap Artwork() {
+  static const bool initialised = (InitInstallerResources(), true);
+  (void)initialised;
+  return QPixmap(QStringLiteral(":/zinst/artwork.png"));
+}
 
 TCopyAnimation::TCopyAnimation(QWidget* parent) : QWidget(parent) {
   Timer.setInterval(kFrameMs);
