@@ -141,10 +141,8 @@ bool WriteMenuGroup(const QStringList& group, const QStringList& entryFiles) {
   //     <Menu><Name>Firma</Name><Directory>zinst-Firma.directory</Directory>
   //       <Menu><Name>Edytor</Name><Directory>zinst-Firma-Edytor.directory</Directory>
   //         <Include><Filename>Firma-Edytor-Program.desktop</Filename></Include>
-  QString menu = QStringLiteral(
-      "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
-      " \"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
-      "<Menu>\n  <Name>Applications</Name>\n");
+  QString menu =
+      QString::fromLatin1(kMenuDoctype) + QStringLiteral("<Menu>\n  <Name>Applications</Name>\n");
   QString indent = QStringLiteral("  ");
   for (qsizetype level = 0; level < group.size(); ++level) {
     const QString stem = MenuFileStem(group.mid(0, level + 1));

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "installer/ZUtils.h"
+#include "installer/platform/desktop_entries.h"
 #include "installer/platform/shell_open.h"
 #include "installer/test_support/wizard_fixture.h"
 
@@ -206,23 +207,22 @@ void TInstallRunTest::ShortcutFiles() {
            start ? "[Desktop Entry]\nType=Directory\nName=Edytor\n" : "");
   QCOMPARE(QString::fromUtf8(ReadAll(merged)),
            !start ? QString()
-                  : "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
-                    " \"http://www.freedesktop.org/standards/menu-spec/menu-1.0.dtd\">\n"
-                    "<Menu>\n"
-                    "  <Name>Applications</Name>\n"
-                    "  <Menu>\n"
-                    "    <Name>Firma</Name>\n"
-                    "    <Directory>zinst-Firma.directory</Directory>\n"
-                    "    <Menu>\n"
-                    "      <Name>Edytor</Name>\n"
-                    "      <Directory>zinst-Firma-Edytor.directory</Directory>\n"
-                    "      <Include>\n"
-                    "        <Filename>Firma-Edytor-Program A.desktop</Filename>\n"
-                    "        <Filename>Firma-Edytor-Edytor.desktop</Filename>\n"
-                    "      </Include>\n"
-                    "    </Menu>\n"
-                    "  </Menu>\n"
-                    "</Menu>\n");
+                  : QString::fromLatin1(kMenuDoctype) +
+                        "<Menu>\n"
+                        "  <Name>Applications</Name>\n"
+                        "  <Menu>\n"
+                        "    <Name>Firma</Name>\n"
+                        "    <Directory>zinst-Firma.directory</Directory>\n"
+                        "    <Menu>\n"
+                        "      <Name>Edytor</Name>\n"
+                        "      <Directory>zinst-Firma-Edytor.directory</Directory>\n"
+                        "      <Include>\n"
+                        "        <Filename>Firma-Edytor-Program A.desktop</Filename>\n"
+                        "        <Filename>Firma-Edytor-Edytor.desktop</Filename>\n"
+                        "      </Include>\n"
+                        "    </Menu>\n"
+                        "  </Menu>\n"
+                        "</Menu>\n");
 }
 
 void TInstallRunTest::UnresolvedShortcutFoldersAreSkipped() {
