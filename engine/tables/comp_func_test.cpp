@@ -23,30 +23,15 @@
 
 #include "engine/tables/field_type.h"
 
+#include "tests/support/reader_cases.h"
 #include "tests/support/string_stream.h"
 
 namespace kor {
 namespace {
 
-Ref<TReader> TextReader(std::string text) {
-  return MakeRef<TTextStreamReader>(MakeRef<test::TStringInputStream>(std::move(text)), "test");
-}
-
-// The class name of the engine exception `call` raises, "" when none.
-std::string RaisedClass(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EZException& e) {
-    return e.ClassName();
-  }
-  return "";
-}
-
-std::string Int(int32_t value) {
-  unsigned char bytes[4];
-  EncodeInt32(bytes, value);
-  return std::string(reinterpret_cast<const char*>(bytes), 4);
-}
+using test::Int;
+using test::RaisedClass;
+using test::TextReader;
 
 // Field images: an n-byte little-endian integer, a text padded with zero
 // bytes to the field size, a double in machine order.

@@ -16,31 +16,15 @@
 #include "engine/streams/stream_buffer.h"
 #include "engine/streams/text_stream_reader.h"
 
+#include "tests/support/reader_cases.h"
 #include "tests/support/string_stream.h"
 
 namespace kor {
 namespace {
 
-Ref<TReader> TextReader(std::string text) {
-  return MakeRef<TTextStreamReader>(MakeRef<test::TStringInputStream>(std::move(text)), "test");
-}
-
-// The class name of the engine exception `call` raises, "" when none. Exact,
-// unlike EXPECT_THROW: EReaderEof is an EReaderSyntaxError too.
-std::string RaisedClass(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EZException& e) {
-    return e.ClassName();
-  }
-  return "";
-}
-
-std::string Int(int32_t value) {
-  unsigned char bytes[4];
-  EncodeInt32(bytes, value);
-  return std::string(reinterpret_cast<const char*>(bytes), 4);
-}
+using test::Int;
+using test::RaisedClass;
+using test::TextReader;
 
 // The wire bytes WriteFieldType writes for `fieldType`.
 std::string WrittenBytes(const TFieldType& fieldType) {

@@ -27,35 +27,20 @@
 #include "engine/tables/field_type.h"
 #include "engine/tables/record_type.h"
 
+#include "tests/support/reader_cases.h"
 #include "tests/support/string_stream.h"
 
 namespace kor {
 namespace {
 
-Ref<TReader> TextReader(std::string text) {
-  return MakeRef<TTextStreamReader>(MakeRef<test::TStringInputStream>(std::move(text)), "test");
-}
+using test::Int;
+using test::RaisedClass;
+using test::TextReader;
 
 Ref<TReader> WireReader(const std::string& bytes) {
   Ref<TStreamBuffer> buffer = MakeRef<TStreamBuffer>(64);
   buffer->Write(bytes.data(), static_cast<int32_t>(bytes.size()));
   return MakeRef<TBinStreamReader>(MakeRef<TStreamBufferInputStream>(buffer));
-}
-
-// The class name of the engine exception `call` raises, "" when none.
-std::string RaisedClass(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EZException& e) {
-    return e.ClassName();
-  }
-  return "";
-}
-
-std::string Int(int32_t value) {
-  unsigned char bytes[4];
-  EncodeInt32(bytes, value);
-  return std::string(reinterpret_cast<const char*>(bytes), 4);
 }
 
 // A comparator of a class of its own (so the record comparison must call

@@ -21,30 +21,16 @@
 
 #include "engine/tables/field_type.h"
 
+#include "tests/support/reader_cases.h"
 #include "tests/support/string_stream.h"
 
 namespace kor {
 namespace {
 
-Ref<TReader> TextReader(std::string text) {
-  return MakeRef<TTextStreamReader>(MakeRef<test::TStringInputStream>(std::move(text)), "test");
-}
+using test::Int;
+using test::RaisedClass;
+using test::TextReader;
 
-// The class name of the engine exception `call` raises, "" when none.
-std::string RaisedClass(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EZException& e) {
-    return e.ClassName();
-  }
-  return "";
-}
-
-std::string Int(int32_t value) {
-  unsigned char bytes[4];
-  EncodeInt32(bytes, value);
-  return std::string(reinterpret_cast<const char*>(bytes), 4);
-}
 std::string Ident(const std::string& text) { return Int(static_cast<int32_t>(text.size())) + text; }
 
 class RecordTypeTest : public ::testing::Test {

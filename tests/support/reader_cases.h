@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "engine/base/exceptions.h"
+#include "engine/base/numeric.h"
+#include "engine/base/ref.h"
+
+#include "engine/streams/reader.h"
+#include "engine/streams/text_stream_reader.h"
+
+#include "tests/support/string_stream.h"
+
+namespace kor::test {
+
+// Helpers for the table-driven decoder tests.
+
+// A token reader over `text`, named "test" in its messages.
+inline Ref<TReader> TextReader(std::string text) {
+  return MakeRef<TTextStreamReader>(MakeRef<TStringInputStream>(std::move(text)), "test");
+}
+
+// The class name of the engine exception `call` raises, "" when none. Exact,
+// unlike EXPECT_THROW: EReaderEof is an EReaderSyntaxError too.
+inline std::string RaisedClass(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const EZException& e) {
+    return e.ClassName();
+  }
+  return "";
+}
+
+// The 4 wire bytes of an integer.
+inline std::string Int(int32_t value) {
+  unsigned char bytes[4];
+  EncodeInt32(bytes, value);
+  return std::string(reinterpret_cast<const char*>(bytes), 4);
+}
+
+}  // namespace kor::test
