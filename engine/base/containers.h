@@ -214,6 +214,14 @@ class TObjectHolder final : public TRCObject {
     FailIf(object == nullptr);
     return Ref<T>::Share(*object);
   }
+  // The object itself, borrowed (no count changes): for the request paths,
+  // where the holder keeps it alive throughout. REQUIRES: !IsFree(handle)
+  // and a holder that holds only T.
+  template <typename T>
+  T& Borrow(int32_t handle) const {
+    FailIf(IsFree(handle));
+    return static_cast<T&>(*Items[handle - 1]);
+  }
   // Releases the object and frees its handle. REQUIRES: !IsFree(handle).
   void Remove(int32_t handle);
 

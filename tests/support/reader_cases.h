@@ -12,6 +12,7 @@
 #include "engine/streams/text_stream_reader.h"
 
 #include "tests/support/string_stream.h"
+#include "tests/support/wire.h"
 
 namespace kor::test {
 
@@ -31,13 +32,6 @@ inline std::string RaisedClass(const std::function<void()>& call) {
     return e.ClassName();
   }
   return "";
-}
-
-// The 4 wire bytes of an integer.
-inline std::string Int(int32_t value) {
-  unsigned char bytes[4];
-  EncodeInt32(bytes, value);
-  return std::string(reinterpret_cast<const char*>(bytes), 4);
 }
 
 }  // namespace kor::test
