@@ -55,7 +55,11 @@ TZObject::~TZObject() {
 
 const TZObject* TZObject::NewestObject() { return Newest; }
 
-int32_t TZObject::LiveObjectCount() { return LiveCount; }
+int32_t TZObject::LiveObjectCount() {
+  // Under the lock: other threads may be creating or destroying objects.
+  std::lock_guard guard(ObjectRegistryLock());
+  return LiveCount;
+}
 
 void CheckNoLiveObjects() {
   std::lock_guard guard(ObjectRegistryLock());
@@ -114,26 +118,30 @@ void DumpLiveObjects() {
 TRCObject::~TRCObject() {
   // A constructor that throws after this base was built destroys the object
   // with the creator's count of 1 while the exception propagates.
-  bool constructionFailed = Count == 1 && std::uncaught_exceptions() > 0;
-  FailIf(Count != kDestroying && !constructionFailed);
-  Count = kDestroyed;
+  int32_t count = RefCount();
+  bool constructionFailed = count == 1 && std::uncaught_exceptions() > 0;
+  FailIf(count != kDestroying && !constructionFailed);
+  Count.store(kDestroyed, std::memory_order_relaxed);
 }
 
 void TRCObject::AddRef() {
-  FailIf(Count <= 0);
-  ++Count;
+  // The check reads the count that this very increment replaced, so two
+  // threads cannot both pass it on a stale value.
+  int32_t before = Count.fetch_add(1, std::memory_order_relaxed);
+  FailIf(before <= 0);
 }
 
 void TRCObject::Release() {
-  FailIf(Count <= 0);
-  if (--Count == 0) {
-    Count = kDestroying;
+  int32_t before = Count.fetch_sub(1, std::memory_order_acq_rel);
+  FailIf(before <= 0);
+  if (before == 1) {
+    Count.store(kDestroying, std::memory_order_relaxed);
     delete this;
   }
 }
 
 void TRCObject::ReleaseLast() {
-  FailIf(Count != 1);
+  FailIf(RefCount() != 1);
   Release();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 namespace kor {
@@ -51,12 +52,19 @@ const char* ObjectClassName(const TZObject& object, char* buffer, int size);
 //      while the destructor runs and -3 after.
 //   4. Any other use of a count at or below 0 is a broken invariant and ends
 //      the process through the fatal report.
+//   5. The count is atomic, so threads may add and release references to a
+//      shared object at once (the server thread gives each new client a
+//      reference to the engine while client threads work on it). AddRef is
+//      relaxed; a Release is ordered after everything its thread did with
+//      the object, and the last one sees all of it before the destructor.
+//      Only the count is made safe: the object's own state still needs its
+//      lock (for the engine, EngineLock).
 class TRCObject : public TZObject {
  public:
   TRCObject() = default;
   ~TRCObject() override;
 
-  int32_t RefCount() const { return Count; }
+  int32_t RefCount() const { return Count.load(std::memory_order_relaxed); }
   void AddRef();
   void Release();
   // Release asserting that this is the only reference left (rule 2's owner
@@ -64,7 +72,7 @@ class TRCObject : public TZObject {
   void ReleaseLast();
 
  private:
-  int32_t Count = 1;
+  std::atomic<int32_t> Count{1};
 };
 
 inline void ReleaseIfAssigned(TRCObject* object) {

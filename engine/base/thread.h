@@ -30,10 +30,10 @@ inline constexpr int32_t kThreadDestroyed = 6;
 // virtual Execute.
 //
 // Threads and references. Whoever created the object holds its references;
-// the running thread only borrows the object and never touches its count
-// (RefCount is not atomic). The borrow is safe because the object cannot be
-// destroyed while the thread runs: the destructor requires state 1 or 5, and
-// 5 is entered only after the thread has been joined. A subclass calls Stop
+// the running thread only borrows the object and never touches its count.
+// The borrow is safe because the object cannot be destroyed while the thread
+// runs: the destructor requires state 1 or 5, and 5 is entered only after the
+// thread has been joined. A subclass calls Stop
 // at the start of its own destructor, before its members go.
 //
 // State and Terminated are shared between the two threads and atomic: State

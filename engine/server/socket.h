@@ -15,11 +15,11 @@ namespace kor {
 
 class TSocket;
 
-// Threads and references for everything in this file. Reference counts are
-// not atomic, so each object's count is changed by one thread at a time: a
-// socket is made by the thread that accepts, handed over whole to the thread
-// that serves it (the hand-over is ordered by that thread's start), and
-// released by whoever joined that thread. The streams hold no reference to
+// Threads and references for everything in this file. Each object's count
+// is changed by one thread at a time (the counts are atomic, but nothing here
+// needs that): a socket is made by the thread that accepts, handed over whole
+// to the thread that serves it (the hand-over is ordered by that thread's
+// start), and released by whoever joined that thread. The streams hold no reference to
 // their socket. The calls that other threads may make at any time are
 // TSocketServer::Close and TSocket::Close; both work under SocketLock and
 // change no count.
