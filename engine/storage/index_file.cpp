@@ -31,9 +31,10 @@ Ref<TFile> CreateIndexFile(const std::string& fileName) {
 }  // namespace
 
 TIndexFile::TIndexFile(const std::string& fileName, int32_t pageShift, int32_t minBuffers)
-    : Shift(pageShift), Size(0), FreePages(MakeRef<TIntegerStack>()) {
+    : Shift(pageShift), Size(0), FreePages(MakeRef<TIntegerStack>()), MaxPages(0) {
   FailIf(pageShift < kMinPageShift || pageShift > kMaxPageShift);
   Size = int32_t{1} << pageShift;
+  MaxPages = static_cast<int32_t>(TFile::kMaxFileSize >> pageShift);
   File = CreateIndexFile(fileName);
   if (minBuffers > 0) FreeBuffers.reserve(static_cast<size_t>(minBuffers));
   for (int32_t i = 0; i < minBuffers; ++i) {
@@ -106,11 +107,16 @@ unsigned char* TIndexFile::AcquireBuffer() {
   return buffer;
 }
 
+void TIndexFile::SetPageLimit(int32_t maxPages) {
+  FailIf(maxPages < 0 || maxPages > (TFile::kMaxFileSize >> Shift));
+  MaxPages = maxPages;
+}
+
 void TIndexFile::Grow(int32_t pages) {
   int64_t first = File->Size() >> Shift;
-  int64_t newSize = (first + pages) << Shift;
-  if (newSize > TFile::kMaxFileSize) throw EFileFullError();
-  File->SetSize(newSize);
+  // The first limit is exactly the pages within TFile::kMaxFileSize.
+  if (first + pages > MaxPages) throw EFileFullError();
+  File->SetSize((first + pages) << Shift);
   for (int64_t p = first + pages - 1; p >= first; --p) FreePages->Push(static_cast<int32_t>(p));
 }
 

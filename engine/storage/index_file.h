@@ -78,6 +78,8 @@ class TCachedPage : public TREObject {
 //   5. The file grows kGrowPages pages at a time and never shrinks; free
 //      page numbers are reused last freed, first used, and a fresh growth
 //      hands its pages out in ascending order.
+//   6. The file never holds more than PageLimit() pages; a growth that
+//      would pass the limit raises EFileFullError and changes nothing.
 class TIndexFile final : public TRCObject {
  public:
   static constexpr int32_t kMinPageShift = 6;
@@ -100,7 +102,8 @@ class TIndexFile final : public TRCObject {
   // Gives `page` a free page number and a buffer; the page comes back
   // pinned, clean, with its buffer's old contents. REQUIRES: not cached.
   // Raises EFileFullError when the file would outgrow TFile::kMaxFileSize
-  // (ReservePages first to fail before anything changes).
+  // or past PageLimit() (ReservePages first to fail before anything
+  // changes).
   void NewPage(TCachedPage& page);
   // Returns the page number for reuse; drops the buffer unwritten.
   // REQUIRES: not pinned.
@@ -111,9 +114,16 @@ class TIndexFile final : public TRCObject {
   // Puts the page at the LRU tail. REQUIRES: pinned.
   void UnpinPage(TCachedPage& page);
   // Grows the file until at least `count` pages are free, so that the next
-  // `count` NewPage calls cannot fail. Raises EFileFullError when the file
-  // would outgrow TFile::kMaxFileSize.
+  // `count` NewPage calls cannot fail. Raises EFileFullError, with nothing
+  // changed, when that would take more than PageLimit() pages.
   void ReservePages(int32_t count);
+
+  // The most pages the file may hold: at first as many as TFile's size
+  // limit allows. SetPageLimit lowers (or restores) it, so that tests can
+  // fill the file with a few pages; pages already in the file stay.
+  // REQUIRES: 0 <= maxPages <= the first limit.
+  int32_t PageLimit() const { return MaxPages; }
+  void SetPageLimit(int32_t maxPages);
 
   // Pages the file holds (free or in use).
   int32_t PageCount() const { return static_cast<int32_t>(File->Size() >> Shift); }
@@ -144,6 +154,7 @@ class TIndexFile final : public TRCObject {
   // The buffers are addresses, which do not fit the 32-bit integer stack.
   std::vector<unsigned char*> FreeBuffers;
   int32_t Buffers = 0;
+  int32_t MaxPages;
   int64_t Reads = 0;
   int64_t Writes = 0;
 };

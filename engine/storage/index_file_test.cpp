@@ -237,6 +237,38 @@ TEST_F(IndexFileTest, ReservePagesGrowsOnlyWhenShort) {
   EXPECT_EQ(File->PageCount(), 512);
 }
 
+// The limit starts as what TFile's size allows (1 MiB pages: 2047 of them,
+// so seven growths fit and the eighth does not) and can be lowered.
+TEST_F(IndexFileTest, GrowthPastThePageLimitFailsWithNothingChanged) {
+  File = Open(20, 1);
+  EXPECT_EQ(File->PageLimit(), 2047);
+  File->ReservePages(7 * 256);
+  EXPECT_EQ(File->PageCount(), 7 * 256);
+  EXPECT_THROW(File->ReservePages(7 * 256 + 1), EFileFullError);
+  EXPECT_EQ(File->PageCount(), 7 * 256);
+  EXPECT_EQ(File->FreePageCount(), 7 * 256);
+  File.Reset();
+
+  File = Open(6, 1);
+  File->SetPageLimit(300);
+  File->ReservePages(10);
+  EXPECT_THROW(File->ReservePages(257), EFileFullError);
+  EXPECT_EQ(File->PageCount(), 256);
+  EXPECT_EQ(File->FreePageCount(), 256);
+  for (int32_t i = 0; i < 256; ++i) File->UnpinPage(NewPage());
+  TTestPage page(*Manager);
+  EXPECT_THROW(File->NewPage(page), EFileFullError);
+  EXPECT_EQ(File->PageCount(), 256);
+  File->SetPageLimit(512);
+  File->NewPage(page);
+  EXPECT_EQ(File->PageCount(), 512);
+  File->UnpinPage(page);
+  File->FreePage(page);
+  EXPECT_NE(FatalLogOf([&] { File->SetPageLimit(-1); }).find("index_file.cpp"), std::string::npos);
+  EXPECT_NE(FatalLogOf([&] { File->SetPageLimit(1 << 25); }).find("index_file.cpp"),
+            std::string::npos);
+}
+
 TEST_F(IndexFileTest, PinMisuseIsFatal) {
   File = Open(6, 1);
   TTestPage& a = NewPage();

@@ -1,5 +1,8 @@
 #include "engine/storage/transaction.h"
 
+#include "engine/platform/last_error.h"
+
+#include "engine/base/exceptions.h"
 #include "engine/base/fatal.h"
 #include "engine/base/numeric.h"
 
@@ -26,17 +29,22 @@
 //      stamped with it (CommitRecord); a nested commit moves its pairs into
 //      the parent's write set, a top-level one queues ended versions for
 //      purging.
-//   8. A top-level commit takes effect when the time counter advances past
+//   8. A nested commit is all or nothing: before its first pair moves it
+//      makes sure the index file holds every page the parent's write set
+//      could need (ReserveForNestedCommit), and a full file refuses it with
+//      EFileFullError before anything has changed. Nothing else in a commit
+//      takes pages: stamping rewrites keys in place, removals only free.
+//   9. A top-level commit takes effect when the time counter advances past
 //      LastCommitted; that counter value is the only commit record there
 //      is. A transaction that changed nothing takes no commit time.
 // Rollback (Finish(false)):
-//   9. Each written version is restored: an ending is undone (!ENDTIME 0),
+//  10. Each written version is restored: an ending is undone (!ENDTIME 0),
 //      an insertion removed.
 // End:
-//  10. A top-level transaction leaving returns its number (reused most
+//  11. A top-level transaction leaving returns its number (reused most
 //      recently freed first), recomputes OldestSnapshot and purges, in
 //      commit order, the ended versions that no live snapshot can see.
-//  11. When the manager goes, the purge queue is empty and every number it
+//  12. When the manager goes, the purge queue is empty and every number it
 //      issued is back.
 
 namespace kor {
@@ -52,6 +60,10 @@ constexpr int32_t kMaxCommitHighWord = 0x70000000;
 //   4       4     !TRANSADR    record address
 constexpr int32_t kWriteSetKeySize = 8;
 constexpr int32_t kWriteSetKeyFields = 2;
+
+// A B-tree of fewer than 2^31 keys, at least one a page, is at most 31
+// pages deep; an insertion reserves a page per level and a new root.
+constexpr int64_t kPagesPerInsert = 32;
 
 }  // namespace
 
@@ -75,7 +87,7 @@ TTransactionMgr::TTransactionMgr(Ref<TAutoinc> timeCounter, Ref<TIndexFile> inde
 }
 
 TTransactionMgr::~TTransactionMgr() {
-  // Rule 11.
+  // Rule 12.
   FailIf(!PurgeQueue.empty());
   FailIf(LiveTopLevel != 0 || NewestActive != nullptr);
   FailIf(FreeNumbers->Count() != -IssuedNumbers);
@@ -137,7 +149,7 @@ void TTransactionMgr::Unlink(TTransaction& transaction) {
 }
 
 void TTransactionMgr::Purge() {
-  // Rule 10.
+  // Rule 11.
   Oldest = Committed;
   for (TTransaction* t = NewestActive; t != nullptr; t = t->NextActive) {
     if (t->Start < Oldest) Oldest = t->Start;
@@ -249,14 +261,36 @@ void TTransaction::ReleaseWriteSet() {
   WrittenPairs = 0;
 }
 
+// The parent's write set ends the walk with at most K + N keys (its K pairs
+// and this transaction's N), and every page of a B-tree but the root holds
+// at least t - 1 keys, so the tree never has more than 1 + ceil((K + N) /
+// (t - 1)) pages at any step: pages freed by removals go back to the free
+// stack and are taken again first. A further kPagesPerInsert keeps the
+// reservation that each insertion checks for itself (one page per level
+// and a root) free to the last pair, so no insertion grows the file.
+void TTransaction::ReserveForNestedCommit(const TTransaction& parent) {
+  TIndexFile& pages = Mgr->IndexFile();
+  const int64_t degree = TIndex::DegreeFor(pages.PageSize(), kWriteSetKeySize);
+  FailIf(degree < 2);
+  const int64_t keys = int64_t{parent.WrittenPairs} + WrittenPairs;
+  const int64_t needed = 1 + (keys + degree - 2) / (degree - 1) + kPagesPerInsert;
+  // More pages than a file can hold cannot be free either.
+  if (needed > INT32_MAX) {
+    SetLastErrorCode(0);
+    throw EFileFullError();
+  }
+  pages.ReservePages(static_cast<int32_t>(needed));
+}
+
 void TTransaction::Commit() {
-  // Rule 8: nothing changed, no commit time; that includes changes that
+  // Rule 9: nothing changed, no commit time; that includes changes that
   // cancelled out (an insertion deleted again leaves an empty write set).
   if (WrittenPairs == 0) {
     ReleaseWriteSet();
     return;
   }
   TTransaction* parent = ParentTransaction.Get();
+  if (parent != nullptr) ReserveForNestedCommit(*parent);  // rule 8
   TTimeStamp commitStamp = parent != nullptr ? parent->Stamp : Mgr->Committed + 1;
   FailIf(parent == nullptr && StampHigh(commitStamp) > kMaxCommitHighWord);
   ForEachWritten([&](int32_t store, int32_t address) {  // rule 7
@@ -274,7 +308,7 @@ void TTransaction::Commit() {
   });
   ReleaseWriteSet();
   if (parent != nullptr) return;
-  // Rule 8: the commit takes effect here.
+  // Rule 9: the commit takes effect here.
   int64_t before = Mgr->TimeCounter->Advance(1);
   FailIf(before != Mgr->Committed);
   Mgr->Committed += 1;
@@ -282,13 +316,13 @@ void TTransaction::Commit() {
 }
 
 void TTransaction::Rollback() {
-  ForEachWritten([&](int32_t store, int32_t address) {  // rule 9
+  ForEachWritten([&](int32_t store, int32_t address) {  // rule 10
     Mgr->StoreOf(store).RollbackRecord(*this, address);
   });
   ReleaseWriteSet();
 }
 
-void TTransaction::Finish(Ref<TTransaction> self, bool commit) {
+void TTransaction::Finish(Ref<TTransaction>&& self, bool commit) {
   FailIf(!self || self->Views != 0 || self->ActiveChild || self->Finished);
   if (commit) {
     self->Commit();

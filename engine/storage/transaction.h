@@ -136,14 +136,23 @@ class TTransaction final : public TRCObject {
   void RemoveFromWriteSet(int32_t store, int32_t address);
   int32_t WriteSetSize() const;
 
-  // Commits (true) or rolls back (false) and destroys the transaction.
-  // REQUIRES: no open views, no live nested transaction; `self` is the
-  // caller's last reference.
-  static void Finish(Ref<TTransaction> self, bool commit);
+  // Commits (true) or rolls back (false) and destroys the transaction,
+  // consuming `self`, the caller's last reference.
+  // A nested commit raises EFileFullError when the index file cannot take
+  // the parent's grown write set; nothing has changed then, and `self`
+  // still holds the live transaction, which the caller may roll back or
+  // try to commit again later. (So `self` is taken by rvalue reference,
+  // not by value: it is consumed only when the transaction has ended.)
+  // REQUIRES: no open views, no live nested transaction.
+  static void Finish(Ref<TTransaction>&& self, bool commit);
 
  private:
   struct TNestedTag {};
   TTransaction(Ref<TTransaction> parent, TNestedTag);
+  // Raises EFileFullError, before anything changes, when the index file
+  // cannot hold the pages that moving this transaction's pairs into
+  // `parent`'s write set may need.
+  void ReserveForNestedCommit(const TTransaction& parent);
   void Commit();
   void Rollback();
   // Calls `apply(store, address)` for every pair of the write set in key order.
