@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  g++ clang cmake ninja-build
+  g++ clang libclang-rt-14-dev cmake ninja-build
   libgtest-dev
   openjdk-17-jdk-headless junit5
   qt6-base-dev fonts-dejavu-core

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything under the dev preset (AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs every test: GoogleTest, JUnit 5 in the
-# real JVM, all through CTest.
+# real JVM, Qt Test, all through CTest; then builds the session fuzzer with
+# clang and runs it for a bounded time (KOR_FUZZ_SECONDS, default 120).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,3 +10,7 @@ bash scripts/setup.sh
 cmake --preset dev
 cmake --build --preset dev
 ctest --preset dev
+
+cmake --preset fuzz -DKOR_FUZZ_SECONDS="${KOR_FUZZ_SECONDS:-120}"
+cmake --build --preset fuzz
+ctest --preset fuzz
