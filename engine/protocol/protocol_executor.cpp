@@ -187,7 +187,16 @@ void TProtocolExecutor::FinishTransaction(bool commit) {
   if (transaction.HasActiveChild() || transaction.OpenViews() != 0) throw EReaderSyntaxError();
   Ref<TTransaction> finished = Ref<TTransaction>::Share(transaction);
   TransactionHandles->Remove(handle);
-  TTransaction::Finish(std::move(finished), commit);
+  try {
+    TTransaction::Finish(std::move(finished), commit);
+  } catch (const EFileFullError&) {
+    // A nested commit that found no room in the index file changed
+    // nothing: the transaction goes back under its handle (the one just
+    // freed is the first handed out) and the client may roll it back.
+    const int32_t restored = TransactionHandles->Add(std::move(finished));
+    FailIf(restored != handle);
+    throw;
+  }
   Writer->WriteInteger(kOk);
 }
 

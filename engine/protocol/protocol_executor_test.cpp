@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/exceptions.h"
+
 #include "engine/streams/bin_stream.h"
 #include "engine/streams/stream_buffer.h"
 
 #include "engine/protocol/protocol_codes.h"
 
 #include "tests/support/database_fixture.h"
+#include "tests/support/page_hog.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wire.h"
 
@@ -122,10 +125,11 @@ std::string HexOf(const std::string& bytes) {
 class TSessionHarness {
  public:
   explicit TSessionHarness(const TEngineSettings& settings)
-      : Requests(MakeRef<TStreamBuffer>(4096)),
+      : Engine(TEngine::Build(settings)),
+        Requests(MakeRef<TStreamBuffer>(4096)),
         Replies(MakeRef<TStreamBuffer>(4096)),
         Executor(MakeRef<TProtocolExecutor>(
-            TEngine::Build(settings),
+            Engine,
             MakeRef<TBinStreamReader>(MakeRef<TStreamBufferInputStream>(Requests)),
             MakeRef<TBinStreamWriter>(MakeRef<TStreamBufferOutputStream>(Replies)))) {}
 
@@ -154,6 +158,7 @@ class TSessionHarness {
     }
   }
 
+  Ref<TEngine> Engine;
   Ref<TStreamBuffer> Requests;
   Ref<TStreamBuffer> Replies;
   Ref<TProtocolExecutor> Executor;
@@ -474,6 +479,41 @@ TEST_F(ProtocolExecutorTest, TeardownRollsBackWhatTheSessionLeftOpen) {
              {Position(1, 2), Int(2)},
              {MoveBy(1, 10), Ints({4, 4})}},
             "after the teardown");
+}
+
+// A nested commit that finds no room in the index file for the parent's
+// write set changes nothing and is not a protocol error: the exception
+// passes out of Step, the session stays open and the transaction keeps its
+// handle, so the client can roll it back, or commit once there is room.
+TEST_F(ProtocolExecutorTest, ANestedCommitWithoutRoomInTheIndexFileKeepsItsHandle) {
+  std::string batch = Ints({28, 1, 400});
+  for (int32_t id = 1; id <= 400; ++id) batch += Item(id, "x");
+  TSessionHarness session(Settings);
+  session.Run({{Begin(), kOk + Int(1)},
+               {BeginNested(1), kOk + Int(2)},
+               {OpenItems(2), kOk + Int(1)},
+               {batch, Int(0)},
+               {CloseView(1), kOk}},
+              "nested work");
+  TIndexFile& indexFile = session.Engine->TransactionMgr().IndexFile();
+  const int32_t limit = indexFile.PageLimit();
+  indexFile.SetPageLimit(indexFile.PageCount());
+  {
+    test::TPageHog hog(indexFile);
+    hog.LeaveFree(0);
+    const std::string commit = Commit(2);
+    session.Requests->Write(commit.data(), static_cast<int32_t>(commit.size()));
+    EXPECT_THROW(session.Executor->Step(), EFileFullError);
+    EXPECT_FALSE(session.Executor->Stopped());
+    EXPECT_EQ(session.Reply(), "");
+    EXPECT_EQ(session.Executor->LiveTransactionCount(), 2);
+  }
+  indexFile.SetPageLimit(limit);
+  session.Run({{Commit(2), kOk},
+               {OpenItems(1), kOk + Int(1)},
+               {Position(1, 2), Int(2)},
+               {MoveBy(1, 1000), Ints({4, 401})}},
+              "after room was made");
 }
 
 }  // namespace
