@@ -97,21 +97,19 @@ void TBlockFile::WriteBlock(int32_t n, const void* buffer) {
   File->Write(buffer, RecordBytes);
 }
 
-int32_t TBlockFile::AllocateBlock() {
+int32_t TBlockFile::AllocateBlock() { return Allocate(nullptr); }
+
+int32_t TBlockFile::AppendRecord(const void* buffer) { return Allocate(buffer); }
+
+int32_t TBlockFile::Allocate(const void* payload) {
   int32_t block = 0;
-  if (TakeFreeHead(block)) return block;
+  if (TakeFreeHead(block, payload)) return block;
   // The list on disk is corrupt: the head block is in use (a damaged header
   // word or link, a block freed twice), has a foreign status or links out of
   // the file. The statuses are the truth, so rebuild the list from them and
   // try once more. A rebuilt list is sound; failing again is our own bug.
   RebuildFreeList();
-  FailUnless(TakeFreeHead(block));
-  return block;
-}
-
-int32_t TBlockFile::AppendRecord(const void* buffer) {
-  int32_t block = AllocateBlock();
-  WriteBlock(block, buffer);
+  FailUnless(TakeFreeHead(block, payload));
   return block;
 }
 
@@ -201,7 +199,7 @@ void TBlockFile::Grow() {
   Blocks += kGrowthBlocks;
 }
 
-bool TBlockFile::TakeFreeHead(int32_t& block) {
+bool TBlockFile::TakeFreeHead(int32_t& block, const void* payload) {
   if (FirstFree == 0) Grow();
   unsigned char header[kFreeHeaderSize];
   int64_t offset = BlockOffset(FirstFree);
@@ -209,10 +207,15 @@ bool TBlockFile::TakeFreeHead(int32_t& block) {
   File->Read(header, sizeof header);
   int32_t next = DecodeInt32(header + kStatusSize);
   if (DecodeInt32(header) != kStatusFree || next < 0 || next >= Blocks) return false;
-  // Only the status changes; the old link stays until the payload is written.
-  WriteInt32At(*File, offset, kStatusUsed);
   block = FirstFree;
   FirstFree = next;
+  // The payload first, the status last (invariant 4): a process killed
+  // between the two writes leaves a free block, never one marked in use
+  // over the bytes of a free block (zeros and a link, or a dead record).
+  // The payload overwrites the link, which the list in memory no longer
+  // needs; a crash rebuilds the list from the statuses anyway.
+  if (payload != nullptr) WriteBlock(block, payload);
+  WriteInt32At(*File, offset, kStatusUsed);
   return true;
 }
 

@@ -48,6 +48,9 @@ namespace kor {
 //      1 before it is returned; so no block is ever handed out twice, even
 //      from a corrupt list.
 //   3. The file never grows past TFile::kMaxFileSize.
+//   4. A block gets its record before its status 1 (AppendRecord): a crash
+//      between the two writes leaves the block free, so that stale bytes
+//      of a free block are never read back as a record.
 //
 // Not thread-safe; the engine serialises its callers.
 class TBlockFile : public TRCObject {
@@ -80,7 +83,8 @@ class TBlockFile : public TRCObject {
   // file means the list on disk is corrupt: the list is rebuilt from the
   // statuses, as after a crash, and the allocation retried once.
   int32_t AllocateBlock();
-  // AllocateBlock, then WriteBlock of `buffer`.
+  // AllocateBlock with `buffer` as the block's record, written before the
+  // block is marked in use (invariant 4).
   int32_t AppendRecord(const void* buffer);
   // REQUIRES: 1 <= n < BlockCount(). Puts block n at the head of the free
   // list (so freed blocks are reused last in, first out). Its status is not
@@ -95,10 +99,13 @@ class TBlockFile : public TRCObject {
   int64_t BlockOffset(int32_t n) const { return static_cast<int64_t>(n) * BlockBytes; }
   void RebuildFreeList();
   void Grow();
-  // Marks the head block in use and returns it in `block`, growing the file
-  // first when the list is empty. False, with no block marked, when the head
+  // AllocateBlock, and AppendRecord when `payload` is not null.
+  int32_t Allocate(const void* payload);
+  // Takes the head block off the list, writes `payload` (when not null) as
+  // its record, marks it in use and returns it in `block`, growing the file
+  // first when the list is empty. False, with no block taken, when the head
   // block is not a free block with a valid link (a corrupt list).
-  bool TakeFreeHead(int32_t& block);
+  bool TakeFreeHead(int32_t& block, const void* payload);
 
   Ref<TFile> File;
   int32_t BlockBytes;

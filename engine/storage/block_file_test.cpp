@@ -316,7 +316,7 @@ TEST_F(BlockFileTest, FindNextUsedWalksRecordsInBlockOrder) {
   }
 }
 
-TEST_F(BlockFileTest, RecordsAreWrittenAfterTheirStatus) {
+TEST_F(BlockFileTest, RecordBytesFollowTheirStatusWord) {
   auto file = Open(10);
   int32_t n = file->AppendRecord("0123456789");
   file->WriteBlock(n, "abcdefghij");
@@ -324,6 +324,52 @@ TEST_F(BlockFileTest, RecordsAreWrittenAfterTheirStatus) {
   file->ReadBlock(n, buffer);
   EXPECT_EQ(std::string(buffer, 10), "abcdefghij");
   EXPECT_EQ(test::ReadWholeFile(Path()).substr(14, 14), Word(1) + "abcdefghij");
+}
+
+// A block file whose process dies in the middle of writing a record, as a
+// SIGKILL between two writes would leave it.
+class TDyingBlockFile final : public TBlockFile {
+ public:
+  using TBlockFile::TBlockFile;
+  void WriteBlock(int32_t /*n*/, const void* /*buffer*/) override { _exit(0); }
+};
+
+// Invariant 4: an append cut short before its record is written leaves the
+// block free, whether it was a fresh block (zeros and a link, which read
+// as a record of nulls) or a reused one (the bytes of a dead record).
+TEST_F(BlockFileTest, AnAppendCutShortLeavesTheBlockFree) {
+  for (bool reused : {false, true}) {
+    SCOPED_TRACE(reused ? "reused block" : "fresh block");
+    {
+      auto file = Open(10);
+      ASSERT_EQ(file->AppendRecord("kept......"), 1);
+      if (reused) {
+        ASSERT_EQ(file->AppendRecord("dead......"), 2);
+        file->FreeBlock(2);
+      }
+    }
+    pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      auto file = MakeRef<TDyingBlockFile>(Path(), 10);
+      file->AppendRecord("new.......");
+      _exit(1);  // not reached: the write above ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(HeaderWord(Path()), -1);
+
+    auto file = Open(10);
+    char buffer[10];
+    EXPECT_EQ(file->FindNextUsed(0, buffer), 1);
+    EXPECT_EQ(std::string(buffer, 10), "kept......");
+    EXPECT_EQ(file->FindNextUsed(1, buffer), -1);
+    EXPECT_GT(file->AppendRecord("again....."), 1);
+    file.Reset();
+    ASSERT_EQ(unlink(Path().c_str()), 0);
+  }
 }
 
 TEST_F(BlockFileTest, SecondOpenFailsInThisProcessAndAnother) {
