@@ -17,6 +17,7 @@
 #include "installer/DMsg.h"
 #include "installer/TZMg.h"
 #include "installer/ZUtils.h"
+#include "installer/deploy/exit_codes.h"
 #include "installer/platform/free_space.h"
 #include "installer/platform/process_runner.h"
 #include "installer/widgets/copy_animation.h"
@@ -59,9 +60,10 @@ QTextEdit* Viewer(QWidget* parent, const QRect& geometry) {
 
 }  // namespace
 
-TFrmInstall::TFrmInstall(const TZInstallManager& manager, TZDlgMsg& dlgMsg, QWidget* parent)
+TFrmInstall::TFrmInstall(const TZInstallManager& manager, TZDlgMsg& dlgMsg, TInstallLog* log,
+                         QWidget* parent)
     : TFrmBase(manager, parent), ZDlgMsg(dlgMsg), InstallationNavigator(*this) {
-  Run = std::make_unique<TInstallRun>(manager, *this);
+  Run = std::make_unique<TInstallRun>(manager, *this, log);
   BtnFinish = new QPushButton(QStringLiteral("Koniec"), this);
   BtnFinish->setGeometry(BtnNext->geometry());
   BtnFinish->hide();
@@ -334,7 +336,13 @@ bool TFrmInstall::PerformInstall(const QString& dest) {
   const bool result =
       Run->PerformInstall(dest, CBShrtDesktop->isChecked(), CBShrtStart->isChecked());
   ProgramDir = Run->ProgramDir;
+  Installed = result;
   return result;
+}
+
+int TFrmInstall::ExitCode() const {
+  if (!Installed) return kExitCancelled;
+  return *Installed ? kExitInstalled : kExitRunFailed;
 }
 
 void TFrmInstall::BtnFinishClick() {

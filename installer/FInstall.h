@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "installer/FBase.h"
 #include "installer/wizard/install_run.h"
@@ -31,7 +32,9 @@ class TFrmInstall final : public TFrmBase, public TNavigatorHost, public TInstal
   using TFolderDialog =
       std::function<QString(QWidget* parent, const QString& title, const QString& start)>;
 
-  TFrmInstall(const TZInstallManager& manager, TZDlgMsg& dlgMsg, QWidget* parent = nullptr);
+  // log, when given, receives the install run's steps (--log).
+  TFrmInstall(const TZInstallManager& manager, TZDlgMsg& dlgMsg, TInstallLog* log = nullptr,
+              QWidget* parent = nullptr);
   ~TFrmInstall() override;
 
   // Replaces the system's folder-selection dialog (for tests).
@@ -52,6 +55,10 @@ class TFrmInstall final : public TFrmBase, public TNavigatorHost, public TInstal
   void UpdateInfoLabels();
   int64_t ShowFreeSpace(const QString& path);
   bool PerformInstall(const QString& dest);
+
+  // The process exit code (exit_codes.h): kExitCancelled until the install run
+  // has been made, then kExitInstalled or kExitRunFailed.
+  int ExitCode() const;
 
   QString ProgramDir;
   TStartedProcess* ProcessHandle = nullptr;
@@ -102,6 +109,7 @@ class TFrmInstall final : public TFrmBase, public TNavigatorHost, public TInstal
   TInstallationNavigator InstallationNavigator;
   std::unique_ptr<TInstallRun> Run;
   TFolderDialog FolderDialog;
+  std::optional<bool> Installed;  // the install run's result, once made
 };
 
 }  // namespace zinst

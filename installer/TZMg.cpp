@@ -57,6 +57,13 @@ const std::pair<const char*, const char*> kTemplate[] = {
 
 }  // namespace
 
+bool IsScriptKey(const QString& key) {
+  for (const auto& entry : kTemplate) {
+    if (key.compare(QLatin1String(entry.first), Qt::CaseInsensitive) == 0) return true;
+  }
+  return false;
+}
+
 QString DefaultProgDirName() {
   if (geteuid() == 0) return QStringLiteral("/opt/");
   return IncludeTrailingSlash(QDir::homePath() + QLatin1String("/.local/opt"));

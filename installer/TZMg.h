@@ -71,6 +71,9 @@ class TZInstallManager final {
   QString Dir;
 };
 
+// Whether key (any case) is one of the script's sixteen keys.
+bool IsScriptKey(const QString& key);
+
 // The base directory of the default destination when the script names none:
 // "/opt/" for root, else ~/.local/opt/ (expanded).
 QString DefaultProgDirName();

@@ -67,6 +67,22 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
   return def.left(kMaxValueLength);
 }
 
+QStringList TIniFile::Keys(const QString& section) const {
+  QStringList keys;
+  bool inSection = false;
+  for (const QString& line : ReadLines(Path)) {
+    const QString name = SectionName(line);
+    if (!name.isNull()) {
+      inSection = SameName(name, section);
+      continue;
+    }
+    QString lineKey, value;
+    if (!inSection || !SplitKeyLine(line, &lineKey, &value)) continue;
+    if (!keys.contains(lineKey, Qt::CaseInsensitive)) keys.append(lineKey);
+  }
+  return keys;
+}
+
 int ParseIniInteger(const QString& text, bool* ok) {
   *ok = false;
   QString digits = text;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace zinst {
 
@@ -31,6 +32,10 @@ class TIniFile final {
 
   // Signed decimal, or hexadecimal after "0x", "0X" or "$"; anything else gives def.
   int ReadInteger(const QString& section, const QString& key, int def) const;
+
+  // The keys present in section, in file order, each once (first spelling);
+  // empty when the file or the section is missing.
+  QStringList Keys(const QString& section) const;
 
   // Returns false when the file cannot be written.
   bool WriteString(const QString& section, const QString& key, const QString& value) const;

@@ -1,5 +1,6 @@
 #include "installer/platform/process_runner.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -74,8 +75,32 @@ bool TStartedProcess::StillActive() {
   int status = 0;
   const pid_t result = waitpid(Pid, &status, WNOHANG);
   if (result == 0) return true;
-  Ended = true;
+  if (result == Pid) {
+    Reaped(status);
+  } else {
+    Ended = true;  // not our child any more (ECHILD): nothing left to wait for
+  }
   return false;
+}
+
+void TStartedProcess::Wait() {
+  if (!Valid() || Ended) return;
+  int status = 0;
+  pid_t result = -1;
+  do {
+    result = waitpid(Pid, &status, 0);
+  } while (result < 0 && errno == EINTR);
+  if (result == Pid) {
+    Reaped(status);
+  } else {
+    Ended = true;
+  }
+}
+
+void TStartedProcess::Reaped(int status) {
+  Ended = true;
+  if (WIFEXITED(status)) Code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) Code = -WTERMSIG(status);
 }
 
 }  // namespace zinst

@@ -39,10 +39,19 @@ class TStartedProcess final {
   bool Valid() const { return Pid > 0; }
   // True until the process has ended; reaps it then.
   bool StillActive();
+  // Blocks until the process has ended and reaps it (the unattended install,
+  // which has no window to keep alive).
+  void Wait();
+  // Once ended: its exit code, or minus the signal number that ended it (the
+  // rule of RunAndWait); kCannotStart before.
+  int ExitCode() const { return Code; }
 
  private:
+  void Reaped(int status);
+
   pid_t Pid = -1;
   bool Ended = false;
+  int Code = kCannotStart;
 };
 
 }  // namespace zinst

@@ -15,6 +15,7 @@
 #include "installer/TZMg.h"
 #include "installer/test_support/test_env.h"
 #include "installer/widgets/copy_animation.h"
+#include "installer/wizard/install_log.h"
 
 namespace zinst::test {
 
@@ -55,7 +56,7 @@ class TWizardFixture {
 
   void OpenWizard() {
     Manager = std::make_unique<TZInstallManager>(Home.Medium());
-    Form = std::make_unique<TFrmInstall>(*Manager, Dialog);
+    Form = std::make_unique<TFrmInstall>(*Manager, Dialog, Log);
     Form->show();
   }
 
@@ -71,6 +72,7 @@ class TWizardFixture {
 
   TTestHome Home;
   TZDlgMsg Dialog;
+  TInstallLog* Log = nullptr;  // the install log handed to the wizard, if any
   std::unique_ptr<TZInstallManager> Manager;
   std::unique_ptr<TFrmInstall> Form;
 };

@@ -5,6 +5,7 @@
 
 namespace zinst {
 
+class TInstallLog;
 class TStartedProcess;
 class TZInstallManager;
 
@@ -16,8 +17,8 @@ class TInstallHost {
   virtual void ProcessMessages() = 0;
   virtual void StartAnimation() = 0;
   virtual void StopAnimation() = 0;
-  // Run-in-place mode: wait, in the message dialog, until the user says the
-  // started program has ended.
+  // Run-in-place mode: wait until the started program has ended (the wizard:
+  // until the user says so in the message dialog).
   virtual void WaitForStartedProgram(TStartedProcess& process) = 0;
 };
 
@@ -33,9 +34,12 @@ class TInstallHost {
 //  8. shortcuts are made when chosen (their failures are silent);
 //  9. in copy-and-run mode ProgramDir becomes the target's directory;
 // and always at the end the animation stops and the progress is 100.
+// Every step, and why a step failed or was skipped, goes to the install log
+// when one is given and open.
 class TInstallRun final {
  public:
-  TInstallRun(const TZInstallManager& manager, TInstallHost& host) : Manager(manager), Host(host) {}
+  TInstallRun(const TZInstallManager& manager, TInstallHost& host, TInstallLog* log = nullptr)
+      : Manager(manager), Host(host), Log(log) {}
 
   // dest ends in '/'. desktop and startMenu are the shortcut page's choices.
   bool PerformInstall(const QString& dest, bool desktop, bool startMenu);
@@ -63,8 +67,15 @@ class TInstallRun final {
   QString ProgramDir;
 
  private:
+  // Steps 2 to 9; false at the first failing step.
+  bool RunSteps(const QString& dest, bool desktop, bool startMenu);
+  void CreateChosenShortcuts(const QString& programDir, bool desktop, bool startMenu);
+  void NoteDestination(const QString& dest);
+  void Note(const QString& text);
+
   const TZInstallManager& Manager;
   TInstallHost& Host;
+  TInstallLog* Log;
 };
 
 }  // namespace zinst

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "installer/ZUtils.h"
+#include "installer/deploy/exit_codes.h"
 #include "installer/platform/desktop_entries.h"
 #include "installer/platform/shell_open.h"
 #include "installer/test_support/wizard_fixture.h"
@@ -66,6 +67,8 @@ class TInstallRunTest : public QObject {
   void ShortcutFiles();
   void UnresolvedShortcutFoldersAreSkipped();
   void RunStepsWithoutWidgets();
+  void WizardClosedBeforeTheRunGivesCancelled();
+  void WizardWritesTheLogAskedFor();
 };
 
 void TInstallRunTest::Outcomes_data() {
@@ -115,6 +118,7 @@ void TInstallRunTest::Outcomes() {
   QCOMPARE(w.Form->LabInstallFail->isVisible(), !ok);
   QCOMPARE(w.Form->CBShowProgramDir->isVisible(), ok);
   QCOMPARE(w.Form->ProgramDir.isEmpty(), !ok);
+  QCOMPARE(w.Form->ExitCode(), int(ok ? kExitInstalled : kExitRunFailed));
   QCOMPARE(w.Form->InstallProgress->value(), 100);
   QVERIFY(!w.Form->Animate->Active());
   QVERIFY(w.Form->BtnFinish->isEnabled());
@@ -263,6 +267,46 @@ void TInstallRunTest::RunStepsWithoutWidgets() {
   QVERIFY(!run.PerformInstall(home.Medium(), false, false));
   QVERIFY(QFile::exists(home.Medium() + "setup"));
   QCOMPARE(run.CopyRunFile(home.Medium() + "setup", home.Medium()), QString());
+}
+
+void TInstallRunTest::WizardClosedBeforeTheRunGivesCancelled() {
+  TWizardFixture w;
+  w.Open();
+  w.Next();
+  QCOMPARE(w.Page(), int(kPageLicence));
+  QCOMPARE(w.Form->ExitCode(), int(kExitCancelled));
+  w.Form->BtnCancel->click();
+  QVERIFY(!w.Form->isVisible());
+  QCOMPARE(w.Form->ExitCode(), int(kExitCancelled));
+  QVERIFY(!QFile::exists(w.Home.Medium() + "ran.txt"));
+}
+
+void TInstallRunTest::WizardWritesTheLogAskedFor() {
+  TWizardFixture w;
+  TInstallLog log;
+  QVERIFY(log.Open(w.Home.Path("wizard.log")));
+  w.Log = &log;
+  w.Open({{"shortcut_file_name", "-"}});
+  RunWizard(w);
+  QCOMPARE(w.Form->ExitCode(), int(kExitInstalled));
+  QStringList lines;
+  for (const QByteArray& line : ReadAll(w.Home.Path("wizard.log")).split('\n')) {
+    if (!line.isEmpty()) lines << QString::fromUtf8(line.mid(21));  // after the time stamp
+  }
+  const QString dest = w.Destination();
+  QCOMPARE(lines.size(), 8);
+  QVERIFY(lines[0].startsWith("Katalog docelowy: " + dest + "/, wolne miejsce: "));
+  QCOMPARE(lines.mid(1),
+           (QStringList{
+               "Skopiowano: " + w.Home.Medium() + "setup -> " + dest + "/setup",
+               "Uruchamianie: " + dest + "/setup",
+               "Kod wyjścia: 0 (powodzenie)",
+               "Usunięto kopię: " + dest + "/setup",
+               "Skróty w " + w.Home.Desktop() + "/ pominięte: shortcut_file_name jest pusty",
+               "Skróty w " + w.Home.Applications() +
+                   "/Firma/Edytor/ pominięte: shortcut_file_name jest pusty",
+               "Wynik: instalacja zakończona pomyślnie",
+           }));
 }
 
 QTEST_MAIN(TInstallRunTest)
