@@ -1,10 +1,12 @@
 package tarvo.kor;
 
 /**
- * Raised by the native {@link KorLib#KorInit()} when the engine cannot be
- * built from its configuration. The message names the engine's exception
- * class (for example EReaderSyntaxError or EReaderEof) and, where known, the
- * place in the file where reading failed.
+ * A failure of the Kor engine or of its session. Raised by the native
+ * {@link KorLib#KorInit()} when the engine cannot be built from its
+ * configuration: the message then names the engine's exception class (for
+ * example EReaderSyntaxError or EReaderEof). The client API raises it when
+ * a database cannot be opened, and {@link SessionEndedException} when a
+ * session has ended.
  */
 public class KorException extends RuntimeException {
   private static final long serialVersionUID = 1L;
@@ -12,5 +14,9 @@ public class KorException extends RuntimeException {
   /** Called from the library through JNI ThrowNew; keep this constructor. */
   public KorException(String message) {
     super(message);
+  }
+
+  public KorException(String message, Throwable cause) {
+    super(message, cause);
   }
 }
