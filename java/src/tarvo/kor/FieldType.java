@@ -28,10 +28,11 @@ public enum FieldType {
     return wireNumber;
   }
 
+  /** The type with registry number {@code number}; null when there is none. */
   static FieldType fromWire(int number) {
     for (FieldType type : values()) {
       if (type.wireNumber == number) return type;
     }
-    throw new SessionEndedException("the engine described a field of unknown type " + number);
+    return null;
   }
 }

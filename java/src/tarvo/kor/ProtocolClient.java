@@ -44,7 +44,6 @@ final class ProtocolClient {
   private final RequestBuffer request = new RequestBuffer();
   private final ReplyReader reply;
   private String endReason;
-  private int sends;
 
   ProtocolClient(Transport transport, Charset charset) {
     this.transport = transport;
@@ -75,15 +74,6 @@ final class ProtocolClient {
     }
   }
 
-  /** Requests sent so far (one per send, batches and pipelined requests included). */
-  int sends() {
-    return sends;
-  }
-
-  int receives() {
-    return reply.receives();
-  }
-
   /** Reads and checks the greeting the engine sends first. */
   void readGreeting() {
     reply.expect(16);
@@ -102,6 +92,7 @@ final class ProtocolClient {
     send();
     reply.expect(4);
     int mask = reply.readInt();
+    if (mask < 0 || mask > 3) throw end("the engine replied open-objects mask " + mask);
     endReason = "the session was closed";
     return mask;
   }
@@ -324,7 +315,7 @@ final class ProtocolClient {
     List<Field> fields = new ArrayList<>(count);
     for (int i = 1; i <= count; i++) {
       String name = reply.readString(charset, MAX_NAME);
-      FieldType type = FieldType.fromWire(reply.readInt());
+      FieldType type = readType();
       int width = type == FieldType.DOUBLE ? 8 : reply.readInt();
       if (width < 1) throw end("the engine described field " + name + " of width " + width);
       fields.add(new Field(i, name, type, width));
@@ -337,7 +328,7 @@ final class ProtocolClient {
     start(Command.DESCRIBE_COMPARATOR).putInt(number);
     send();
     readOk();
-    FieldType type = FieldType.fromWire(reply.readInt());
+    FieldType type = readType();
     String collation = type == FieldType.STRING ? reply.readString(charset, MAX_COLLATION) : null;
     return new ComparatorInfo(name, number, type, collation);
   }
@@ -382,7 +373,6 @@ final class ProtocolClient {
     } catch (SessionEndedException e) {
       throw end(e);
     }
-    sends++;
     if (!sent) throw end("the engine ended the session; it takes no more requests");
   }
 
@@ -416,6 +406,14 @@ final class ProtocolClient {
   private void readOk() {
     int word = reply.readInt();
     if (word != Command.OK) throw end("the engine replied " + word + " where OK (0) was due");
+  }
+
+  /** A field type or comparator class number; the two registries number alike. */
+  private FieldType readType() {
+    int number = reply.readInt();
+    FieldType type = FieldType.fromWire(number);
+    if (type == null) throw end("the engine described an unknown type " + number);
+    return type;
   }
 
   private int readCount() {

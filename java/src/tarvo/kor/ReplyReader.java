@@ -22,7 +22,6 @@ final class ReplyReader {
   private byte[] buffer = new byte[256];
   private int position;
   private int limit;
-  private int receives;
 
   ReplyReader(Transport transport, ProtocolClient owner) {
     this.transport = transport;
@@ -74,16 +73,6 @@ final class ReplyReader {
     return new String(text, charset);
   }
 
-  /** How many times bytes were taken from the transport; for tests and figures. */
-  int receives() {
-    return receives;
-  }
-
-  /** Whether bytes of a reply are left unread (none once every reply is parsed). */
-  boolean hasUnread() {
-    return position < limit;
-  }
-
   private void require(int count) {
     if (limit - position >= count) return;
     if (count > buffer.length - position) grow(count);
@@ -94,7 +83,6 @@ final class ReplyReader {
       } catch (SessionEndedException e) {
         throw owner.end(e);
       }
-      receives++;
       if (got <= 0) throw owner.end("the engine ended the session before it replied");
       limit += got;
     }

@@ -15,12 +15,12 @@ import java.util.concurrent.locks.ReentrantLock;
  *
  * <pre>{@code
  * try (Session session = Session.open(Paths.get("."));
- *      Transaction tx = session.begin();
- *      TableView customers = tx.open(ViewDefinition.of("CUSTOMERS").orderBy("ID", "BYID"))) {
- *   ViewRecord r = customers.newRecord().set("ID", 1L).set("NAME", "Kowalski");
- *   if (!customers.insert(r)) System.out.println("ID 1 is taken");
- *   customers.close();
- *   tx.commit();
+ *      Transaction tx = session.begin()) {
+ *   try (TableView customers = tx.open(ViewDefinition.of("CUSTOMERS").orderBy("ID", "BYID"))) {
+ *     ViewRecord r = customers.newRecord().set("ID", 1L).set("NAME", "Kowalski");
+ *     if (!customers.insert(r)) System.out.println("ID 1 is taken");
+ *   }
+ *   tx.commit();  // its views closed first
  * }
  * }</pre>
  *

@@ -158,6 +158,43 @@ class SessionTest extends SessionFixture {
   }
 
   @Test
+  void librarySessionOpenedBehindTheClientsBackIsReported() {
+    session.close();
+    assertTrue(KorLib.KorInit());
+    IllegalStateException e = assertThrows(IllegalStateException.class, TestDatabase::open);
+    assertTrue(e.getMessage().contains("KorLib.KorDone"), e.getMessage());
+    assertTrue(KorLib.KorDone());
+    session = TestDatabase.open();
+    assertTrue(session.isOpen(), "the failed open left nothing behind");
+  }
+
+  @Test
+  void libraryClosedBehindTheClientsBackEndsTheSession() {
+    assertTrue(KorLib.KorDone());
+    SessionEndedException e = assertThrows(SessionEndedException.class, session::begin);
+    assertTrue(e.getMessage().contains("takes no more requests"), e.getMessage());
+    assertTrue(session.isEnded());
+    session.close();
+    session = TestDatabase.open();
+  }
+
+  @Test
+  void replyOutOfStepEndsTheSessionInJava() {
+    Transaction tx = session.begin();
+    TableView view = people(tx);
+    // A next-counter-value request whose reply (0, then 8 bytes of 100) the
+    // client does not know about: the view's next status reads its 0, the
+    // one after that the value.
+    session.client().sendRaw(new byte[] {25, 0, 0, 0, 1, 0, 0, 0});
+    assertEquals(0, view.status().bits());
+    SessionEndedException e = assertThrows(SessionEndedException.class, view::status);
+    assertTrue(e.getMessage().contains("status 100"), e.getMessage());
+    assertThrows(SessionEndedException.class, view::status);
+    session.close();
+    assertFalse(KorLib.KorDone());
+  }
+
+  @Test
   void threadsShareOneSessionOneCallAtATime() throws Exception {
     int threads = 4;
     int perThread = 25;
