@@ -9,6 +9,7 @@ packages=(
   libgtest-dev
   openjdk-17-jdk-headless junit5
   qt6-base-dev fonts-dejavu-core
+  libsqlite3-dev libxerial-sqlite-jdbc-java libh2-java
 )
 
 missing=()
