@@ -49,9 +49,10 @@ class TMedium final {
                   {"def_dir_name", "Firma"},
                   {"run_file", "<APPDIR>setup"},
                   {"shortcut_file_name", "edytor"}};
-    for (const auto& [key, value] : changes) {
-      keys.removeIf([&](const auto& pair) { return pair.first == key; });
-      if (value != "-") keys.append({key, value});
+    // No structured binding here: Clang 14 cannot capture one in a lambda.
+    for (const auto& change : changes) {
+      keys.removeIf([&](const auto& pair) { return pair.first == change.first; });
+      if (change.second != "-") keys.append(change);
     }
     Home.WriteScript(keys);
     return keys;

@@ -42,9 +42,10 @@ class TWizardFixture {
   // value of "-" removes a key) and the documents, then opens the wizard.
   void Open(const TKeys& changes = {}) {
     TKeys keys = StandardKeys();
-    for (const auto& [key, value] : changes) {
-      keys.removeIf([&](const auto& pair) { return pair.first == key; });
-      if (value != "-") keys.append({key, value});
+    // No structured binding here: Clang 14 cannot capture one in a lambda.
+    for (const auto& change : changes) {
+      keys.removeIf([&](const auto& pair) { return pair.first == change.first; });
+      if (change.second != "-") keys.append(change);
     }
     Home.WriteScript(keys);
     Home.WriteFile("medium/about.txt", "O programie Edytor: zażółć gęślą jaźń.");
