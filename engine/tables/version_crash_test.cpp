@@ -33,10 +33,9 @@
 // Set KOR_VERSION_CRASH_SEED to replay a seed that the test printed.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -516,18 +515,19 @@ class VersionCrashTest : public ::testing::Test {
     bool killed = false;
     bool aimed = false;
     for (;;) {
-      timespec wait{};
-      timespec* timeout = nullptr;
+      // select, for its timeout in microseconds.
+      timeval wait{};
+      timeval* timeout = nullptr;
       if (!killed) {
-        auto left = std::max<int64_t>(
-            0,
-            std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count());
-        wait.tv_sec = static_cast<time_t>(left / 1'000'000'000);
-        wait.tv_nsec = static_cast<long>(left % 1'000'000'000);
+        const int64_t left = std::max<int64_t>(0, MicrosBetween(Clock::now(), deadline));
+        wait.tv_sec = static_cast<time_t>(left / 1'000'000);
+        wait.tv_usec = static_cast<suseconds_t>(left % 1'000'000);
         timeout = &wait;
       }
-      pollfd fd{in, POLLIN, 0};
-      if (ppoll(&fd, 1, timeout, nullptr) > 0) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(in, &readable);
+      if (select(in + 1, &readable, nullptr, nullptr, timeout) > 0) {
         char chunk[65536];
         ssize_t n = read(in, chunk, sizeof chunk);
         if (n == 0) break;  // the child is gone
