@@ -13,7 +13,14 @@ namespace kor {
 
 namespace {
 
-constexpr int32_t kListenBacklog = 5;
+// Connections that may wait for their accept. Five, the most that the
+// original socket library allowed, is far too few here: the server speaks
+// first, so a client whose connection overflowed the queue (and whose
+// handshake the kernel then drops) sends nothing and waits for the greeting
+// until the kernel's retries run out, a minute or more. A burst of 64
+// clients connecting at once did exactly that. The system caps the value at
+// its own maximum (net.core.somaxconn).
+constexpr int32_t kListenBacklog = 128;
 
 // Raises E with `error` as its code: the calls between a failing system call
 // and the raise may have changed the thread's last error.

@@ -41,7 +41,7 @@ class TSocketServer final : public TRCObject {
  public:
   // Creates the socket, binds it to `bindAddress` (dotted IPv4; empty for all
   // local interfaces) and the low 16 bits of `port` (0: a free port the
-  // system picks), and listens with a backlog of 5. Does not accept yet.
+  // system picks), and listens with a backlog of 128. Does not accept yet.
   // A socket that cannot be created, bound (the port is in use, the address
   // is not ours) or put to listening raises ESocketError with the system's
   // error code: that is the operator's configuration or a busy port, and the
