@@ -443,10 +443,10 @@ struct TReport {
   int Announced = 0;
 };
 
-// Parses the complete messages at the front of `bytes` into `report`;
-// returns the number of bytes used. A message cut by the kill stays.
-size_t ParseMessages(const std::string& bytes, TReport& report) {
-  size_t at = 0;
+// Parses the complete messages of `bytes` from `at` on into `report`;
+// returns where the first incomplete one starts (a message cut by the kill
+// stays there).
+size_t ParseMessages(const std::string& bytes, size_t at, TReport& report) {
   for (;;) {
     if (at >= bytes.size()) return at;
     const char kind = bytes[at];
@@ -536,10 +536,11 @@ class VersionCrashTest : public ::testing::Test {
           const bool wasReady = report.Ready;
           const int announced = report.Announced;
           const size_t confirmed = report.Confirmed.size();
-          parsed += ParseMessages(bytes.substr(parsed), report);
+          parsed = ParseMessages(bytes, parsed, report);
           const auto now = Clock::now();
-          if (report.Ready && !wasReady)
+          if (report.Ready && !wasReady) {
             readyMicros = std::max(readyMicros, MicrosBetween(forkedAt, now));
+          }
           if (report.Confirmed.size() > confirmed && announced == report.Announced) {
             NoteCommitCost(report.Confirmed.back().size(), MicrosBetween(AnnouncedAt, now));
           }
