@@ -28,6 +28,7 @@
 #include "engine/server/engine_lock.h"
 
 #include "tests/support/database_fixture.h"
+#include "tests/support/page_hog.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wire_client.h"
 
@@ -45,10 +46,13 @@ constexpr auto kWakeBound = 20s;
 constexpr int32_t kCloseSession = 1;
 constexpr int32_t kNoOperation = 26;
 constexpr int32_t kBeginTransaction = 3;
+constexpr int32_t kBeginNestedTransaction = 4;
 constexpr int32_t kCommitTransaction = 5;
 constexpr int32_t kOpenTable = 7;
 constexpr int32_t kSetTablePosition = 10;
+constexpr int32_t kCloseTable = 8;
 constexpr int32_t kInsertRecord = 14;
+constexpr int32_t kInsertRecords = 28;
 constexpr int32_t kMoveBy = 16;
 constexpr int32_t kFetchForward = 17;
 constexpr int32_t kGoBeforeFirst = 2;
@@ -335,6 +339,66 @@ TEST_F(ServerTest, ClientGoneInTheMiddleOfARequestLeavesItsTransactionRolledBack
   EXPECT_EQ(Insert(next, view, 5, "committed"), 0);
   EXPECT_EQ(FetchAllIds(next, view), std::vector<int64_t>{5});
   EXPECT_EQ(CloseSession(next), 3);
+}
+
+// An engine failure that Step passes on (here a nested commit that finds
+// no room in the index file) leaves its request without a reply, so the
+// session cannot go on over TCP: it ends, its transactions are rolled back,
+// and every other session goes on.
+TEST_F(ServerTest, EngineFailureThatStepPassesOnEndsOnlyItsSession) {
+  StartServer();
+  TWireClient other(Port());
+  ASSERT_TRUE(other.ReadGreeting());
+  EXPECT_EQ(BeginTransaction(other), 1);
+
+  TWireClient failing(Port());
+  ASSERT_TRUE(failing.ReadGreeting());
+  int32_t top = BeginTransaction(failing);
+  failing.Out().WriteInteger(kBeginNestedTransaction);
+  failing.Out().WriteInteger(top);
+  failing.Request(kNoOperation);
+  ASSERT_EQ(failing.In().ReadInteger(), 0);
+  int32_t nested = failing.In().ReadInteger();
+  int32_t view = OpenItems(failing, nested);
+  // Enough records that the parent's write set needs new index pages.
+  constexpr int32_t kBatch = 400;
+  failing.Out().WriteInteger(kInsertRecords);
+  failing.Out().WriteInteger(view);
+  failing.Out().WriteInteger(kBatch);
+  for (int32_t id = 1; id <= kBatch; ++id)
+    failing.Out().WriteBytes(ItemRecord(id, "x").data(), kItemRecordSize);
+  failing.Out().WriteInteger(kCloseTable);
+  failing.Out().WriteInteger(view);
+  failing.Request(kNoOperation);
+  ASSERT_EQ(failing.In().ReadInteger(), 0);
+  ASSERT_EQ(failing.In().ReadInteger(), 0);
+
+  TIndexFile& indexFile = Engine->TransactionMgr().IndexFile();
+  int32_t limit = 0;
+  std::unique_ptr<test::TPageHog> hog;
+  {
+    std::lock_guard guard(EngineLock());
+    limit = indexFile.PageLimit();
+    indexFile.SetPageLimit(indexFile.PageCount());
+    hog = std::make_unique<test::TPageHog>(indexFile);
+    hog->LeaveFree(0);
+  }
+  failing.Out().WriteInteger(kCommitTransaction);
+  failing.Out().WriteInteger(nested);
+  failing.Request(kNoOperation);  // no reply: the connection ends instead
+  EXPECT_TRUE(failing.ServerClosed());
+  {
+    std::lock_guard guard(EngineLock());
+    hog.reset();
+    indexFile.SetPageLimit(limit);
+  }
+  EXPECT_NE(Log().find("KORSERVER session ended: EFileFullError"), std::string::npos) << Log();
+
+  // The other session goes on and sees none of the failed session's work.
+  int32_t otherView = OpenItems(other, 1);
+  EXPECT_EQ(FetchAllIds(other, otherView), std::vector<int64_t>{});
+  EXPECT_EQ(CloseSession(other), 3);
+  EXPECT_TRUE(NoLiveTransactionsWithin(kWakeBound));
 }
 
 TEST_F(ServerTest, DestroyingTheServerEndsThreeIdleSessionsAndReleasesTheEngine) {
