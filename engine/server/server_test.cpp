@@ -252,6 +252,43 @@ TEST_F(ServerTest, SessionsOfTwoClientsHaveTheirOwnHandles) {
   EXPECT_EQ(CloseSession(second), 3);
 }
 
+// Clients working at the same time from their own threads: their requests
+// are carried out one after the other (a ThreadSanitizer build would report
+// engine work of two sessions overlapping), and every change arrives.
+TEST_F(ServerTest, ConcurrentClientsChangeTheOneEngineOneRequestAtATime) {
+  StartServer();
+  constexpr int32_t kClients = 4;
+  constexpr int32_t kInsertsEach = 50;
+  std::vector<std::thread> threads;
+  std::vector<int32_t> failures(kClients, 0);
+  for (int32_t c = 0; c < kClients; ++c) {
+    threads.emplace_back([this, c, &failures] {
+      TWireClient client(Port());
+      if (!client.ReadGreeting()) ++failures[c];
+      for (int32_t i = 0; i < kInsertsEach; ++i) {
+        int32_t transaction = BeginTransaction(client);
+        int32_t view = OpenItems(client, transaction);
+        if (Insert(client, view, c * kInsertsEach + i, "concurrent") != 0) ++failures[c];
+        client.Out().WriteInteger(kCloseTable);
+        client.Out().WriteInteger(view);
+        client.Request(kNoOperation);
+        if (client.In().ReadInteger() != 0) ++failures[c];
+        Commit(client, transaction);
+      }
+      if (CloseSession(client) != 0) ++failures[c];
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures, std::vector<int32_t>(kClients, 0));
+
+  TWireClient reader(Port());
+  ASSERT_TRUE(reader.ReadGreeting());
+  std::vector<int64_t> expected(kClients * kInsertsEach);
+  for (int32_t i = 0; i < kClients * kInsertsEach; ++i) expected[i] = i;
+  EXPECT_EQ(FetchAllIds(reader, OpenItems(reader, BeginTransaction(reader))), expected);
+  EXPECT_EQ(CloseSession(reader), 3);
+}
+
 TEST_F(ServerTest, ClientAfterTheHundredthIsRefusedAndAnEndedSlotIsReused) {
   StartServer();
   std::vector<std::unique_ptr<TWireClient>> clients;

@@ -26,6 +26,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/platform/socket.h"
+
 #include "engine/base/exceptions.h"
 #include "engine/base/fatal.h"
 #include "engine/base/log.h"
@@ -110,6 +112,7 @@ int Run(const TOptions& options) {
   // as well, this covers any other write.
   signal(SIGPIPE, SIG_IGN);
   sigset_t stopSignals = BlockStopSignals();
+  SocketStartup();
 
   Ref<TZServer> server;
   try {
@@ -118,6 +121,7 @@ int Run(const TOptions& options) {
     // The edge of the program: the reason goes to the log and the operator.
     LogLine("KORSERVER UP failed: " + e.Describe());
     fprintf(stderr, "korserver: cannot start: %s\n", e.Describe().c_str());
+    SocketShutdown();
     return kExitBuildFailed;
   }
   server->Start();
@@ -130,6 +134,7 @@ int Run(const TOptions& options) {
   LogLine(std::string("KORSERVER stopping on ") + stopSignal);
   server.ReleaseLast();
   CheckNoLiveObjects();
+  SocketShutdown();
   LogLine("KORSERVER DOWN success");
   printf("korserver: stopped\n");
   return 0;
