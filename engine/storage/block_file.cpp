@@ -23,9 +23,12 @@ constexpr int32_t kGrowthBlocks = 16;
 // the span is no larger than this; larger blocks get one small write each,
 // which keeps the new space sparse.
 constexpr int64_t kMaxGrowthWrite = 64 * 1024;
-// FindNextUsed reads status and payload together up to this size; a larger
-// block reads its status first, so free blocks cost no payload transfer.
+// Scans (FindNextUsed, RebuildFreeList) read runs of whole blocks into the
+// scan window, one read of up to kScanWindowBytes at a time, for blocks up
+// to kMaxScanRead; a larger block reads its status first, so free blocks
+// cost no payload transfer.
 constexpr int32_t kMaxScanRead = 64 * 1024;
+constexpr int32_t kScanWindowBytes = 256 * 1024;
 
 int32_t BlockSizeFor(int32_t recordSize) {
   FailIf(recordSize <= 0 || recordSize > INT32_MAX - kStatusSize);
@@ -38,21 +41,6 @@ int32_t ReadInt32At(TFile& file, int64_t offset) {
   file.Seek(offset);
   file.Read(bytes, sizeof bytes);
   return DecodeInt32(bytes);
-}
-
-void WriteInt32At(TFile& file, int64_t offset, int32_t value) {
-  unsigned char bytes[4];
-  EncodeInt32(bytes, value);
-  file.Seek(offset);
-  file.Write(bytes, sizeof bytes);
-}
-
-void WriteFreeHeaderAt(TFile& file, int64_t offset, int32_t next) {
-  unsigned char bytes[kFreeHeaderSize];
-  EncodeInt32(bytes, kStatusFree);
-  EncodeInt32(bytes + kStatusSize, next);
-  file.Seek(offset);
-  file.Write(bytes, sizeof bytes);
 }
 
 [[noreturn]] void RaiseFileFull() {
@@ -80,10 +68,60 @@ TBlockFile::TBlockFile(const std::string& fileName, int32_t recordSize)
     // Negative: the file was not closed (the open mark is still there).
     if (FirstFree < 0 || FirstFree >= Blocks) RebuildFreeList();
   }
-  WriteInt32At(*File, 0, kOpenMark);
+  WriteInt32At(0, kOpenMark);
 }
 
-TBlockFile::~TBlockFile() { WriteInt32At(*File, 0, FirstFree); }
+TBlockFile::~TBlockFile() { WriteInt32At(0, FirstFree); }
+
+void TBlockFile::WriteAt(int64_t offset, const void* bytes, int32_t count) {
+  File->Seek(offset);
+  File->Write(bytes, count);
+  if (WindowCount == 0) return;
+  // Keep the scan window equal to the file.
+  const int64_t windowStart = BlockOffset(WindowFirst);
+  const int64_t windowEnd = windowStart + int64_t{WindowCount} * BlockBytes;
+  const int64_t from = offset > windowStart ? offset : windowStart;
+  const int64_t to = offset + count < windowEnd ? offset + count : windowEnd;
+  if (from >= to) return;
+  CopyBytes(static_cast<const unsigned char*>(bytes) + (from - offset),
+            ScanWindow.data() + (from - windowStart), static_cast<size_t>(to - from));
+}
+
+void TBlockFile::WriteInt32At(int64_t offset, int32_t value) {
+  unsigned char bytes[4];
+  EncodeInt32(bytes, value);
+  WriteAt(offset, bytes, sizeof bytes);
+}
+
+void TBlockFile::WriteFreeHeaderAt(int32_t n, int32_t next) {
+  unsigned char bytes[kFreeHeaderSize];
+  EncodeInt32(bytes, kStatusFree);
+  EncodeInt32(bytes + kStatusSize, next);
+  WriteAt(BlockOffset(n), bytes, sizeof bytes);
+}
+
+bool TBlockFile::ScansThroughWindow() const { return BlockBytes <= kMaxScanRead; }
+
+const unsigned char* TBlockFile::ScanBlock(int32_t n) {
+  if (n < WindowFirst || n >= WindowFirst + WindowCount) {
+    const int32_t fit = kScanWindowBytes / BlockBytes;
+    const int32_t left = Blocks - n;
+    const int32_t count = fit < left ? fit : left;
+    const int64_t bytes = int64_t{count} * BlockBytes;
+    if (ScanWindow.size() < static_cast<size_t>(bytes)) ScanWindow.resize(static_cast<size_t>(bytes));
+    WindowCount = 0;  // until the read has succeeded
+    File->Seek(BlockOffset(n));
+    File->Read(ScanWindow.data(), static_cast<int32_t>(bytes));
+    WindowFirst = n;
+    WindowCount = count;
+  }
+  return ScanWindow.data() + int64_t{n - WindowFirst} * BlockBytes;
+}
+
+void TBlockFile::DropScanWindow() {
+  WindowCount = 0;
+  std::vector<unsigned char>().swap(ScanWindow);
+}
 
 void TBlockFile::ReadBlock(int32_t n, void* buffer) {
   FailIf(n < 1 || n >= Blocks);
@@ -93,8 +131,7 @@ void TBlockFile::ReadBlock(int32_t n, void* buffer) {
 
 void TBlockFile::WriteBlock(int32_t n, const void* buffer) {
   FailIf(n < 1 || n >= Blocks);
-  File->Seek(BlockOffset(n) + kStatusSize);
-  File->Write(buffer, RecordBytes);
+  WriteAt(BlockOffset(n) + kStatusSize, buffer, RecordBytes);
 }
 
 int32_t TBlockFile::AllocateBlock() { return Allocate(nullptr); }
@@ -109,35 +146,39 @@ int32_t TBlockFile::Allocate(const void* payload) {
   // the file. The statuses are the truth, so rebuild the list from them and
   // try once more. A rebuilt list is sound; failing again is our own bug.
   RebuildFreeList();
+  DropScanWindow();
   FailUnless(TakeFreeHead(block, payload));
   return block;
 }
 
 void TBlockFile::FreeBlock(int32_t n) {
   FailIf(n < 1 || n >= Blocks);
-  WriteFreeHeaderAt(*File, BlockOffset(n), FirstFree);
+  // A block of the fresh run freed again (a caller's double free) rewrites
+  // a header the run vouches for: from now on the headers are read.
+  if (n >= FreshFirst && n < FreshEnd) FreshFirst = FreshEnd = 0;
+  WriteFreeHeaderAt(n, FirstFree);
   FirstFree = n;
 }
 
+// A scan reads the file through the window, a run of blocks per read; the
+// window is let go when the scan reaches the end.
 int32_t TBlockFile::FindNextUsed(int32_t after, void* buffer) {
   FailIf(after < 0 || buffer == nullptr);
-  int32_t scanSize = kStatusSize + RecordBytes;
-  bool readTogether = scanSize <= kMaxScanRead;
-  if (readTogether && ScanBuffer.empty()) ScanBuffer.resize(static_cast<size_t>(scanSize));
+  const bool windowed = ScansThroughWindow();
   // 64-bit, so that after = INT32_MAX does not wrap.
   for (int64_t n = int64_t{after} + 1; n < Blocks; ++n) {
     int32_t block = static_cast<int32_t>(n);
-    if (readTogether) {
-      File->Seek(BlockOffset(block));
-      File->Read(ScanBuffer.data(), scanSize);
-      if (DecodeInt32(ScanBuffer.data()) != kStatusUsed) continue;
-      CopyBytes(ScanBuffer.data() + kStatusSize, buffer, static_cast<size_t>(RecordBytes));
+    if (windowed) {
+      const unsigned char* bytes = ScanBlock(block);
+      if (DecodeInt32(bytes) != kStatusUsed) continue;
+      CopyBytes(bytes + kStatusSize, buffer, static_cast<size_t>(RecordBytes));
       return block;
     }
     if (ReadInt32At(*File, BlockOffset(block)) != kStatusUsed) continue;
     File->Read(buffer, RecordBytes);
     return block;
   }
+  DropScanWindow();
   return -1;
 }
 
@@ -145,16 +186,24 @@ int32_t TBlockFile::FindNextUsed(int32_t after, void* buffer) {
 // not 1 to the free block found before it, so the list runs from the highest
 // free block down to the lowest. Headers that already hold the right bytes
 // are not rewritten; payloads are never touched.
+// The window it reads through is left in place: at an open, the recovery
+// scan that follows reads the same blocks.
 void TBlockFile::RebuildFreeList() {
+  FreshFirst = FreshEnd = 0;
+  const bool windowed = ScansThroughWindow();
   int32_t previous = 0;
   for (int32_t n = 1; n < Blocks; ++n) {
     unsigned char header[kFreeHeaderSize];
-    File->Seek(BlockOffset(n));
-    File->Read(header, sizeof header);
+    if (windowed) {
+      CopyBytes(ScanBlock(n), header, sizeof header);
+    } else {
+      File->Seek(BlockOffset(n));
+      File->Read(header, sizeof header);
+    }
     int32_t status = DecodeInt32(header);
     if (status == kStatusUsed) continue;
     if (status != kStatusFree || DecodeInt32(header + kStatusSize) != previous) {
-      WriteFreeHeaderAt(*File, BlockOffset(n), previous);
+      WriteFreeHeaderAt(n, previous);
     }
     previous = n;
   }
@@ -186,27 +235,33 @@ void TBlockFile::Grow() {
       EncodeInt32(bytes.data() + int64_t{j} * BlockBytes + kStatusSize, Blocks + j + 1);
     }
     File->SetSize(newSize);
-    File->Seek(start);
-    File->Write(bytes.data(), static_cast<int32_t>(span));
+    WriteAt(start, bytes.data(), static_cast<int32_t>(span));
   } else {
     File->SetSize(newSize);
     int32_t last = Blocks + kGrowthBlocks - 1;
-    for (int32_t j = last; j >= Blocks; --j) {
-      WriteFreeHeaderAt(*File, BlockOffset(j), j == last ? 0 : j + 1);
-    }
+    for (int32_t j = last; j >= Blocks; --j) WriteFreeHeaderAt(j, j == last ? 0 : j + 1);
   }
   FirstFree = Blocks;
+  FreshFirst = Blocks;
   Blocks += kGrowthBlocks;
+  FreshEnd = Blocks;
 }
 
 bool TBlockFile::TakeFreeHead(int32_t& block, const void* payload) {
   if (FirstFree == 0) Grow();
-  unsigned char header[kFreeHeaderSize];
   int64_t offset = BlockOffset(FirstFree);
-  File->Seek(offset);
-  File->Read(header, sizeof header);
-  int32_t next = DecodeInt32(header + kStatusSize);
-  if (DecodeInt32(header) != kStatusFree || next < 0 || next >= Blocks) return false;
+  int32_t next;
+  if (FirstFree == FreshFirst && FreshFirst < FreshEnd) {
+    // Grow wrote this header: status 0, the next block of the run or 0.
+    next = FreshFirst + 1 < FreshEnd ? FreshFirst + 1 : 0;
+    ++FreshFirst;
+  } else {
+    unsigned char header[kFreeHeaderSize];
+    File->Seek(offset);
+    File->Read(header, sizeof header);
+    next = DecodeInt32(header + kStatusSize);
+    if (DecodeInt32(header) != kStatusFree || next < 0 || next >= Blocks) return false;
+  }
   block = FirstFree;
   FirstFree = next;
   // The payload first, the status last (invariant 4): a process killed
@@ -215,7 +270,7 @@ bool TBlockFile::TakeFreeHead(int32_t& block, const void* payload) {
   // The payload overwrites the link, which the list in memory no longer
   // needs; a crash rebuilds the list from the statuses anyway.
   if (payload != nullptr) WriteBlock(block, payload);
-  WriteInt32At(*File, offset, kStatusUsed);
+  WriteInt32At(offset, kStatusUsed);
   return true;
 }
 

@@ -44,13 +44,17 @@ namespace kor {
 // Invariants kept by this class:
 //   1. While the file is open, word 0 holds -1, so a crash is recognised at
 //      the next open, which rebuilds the free list (records are kept).
-//   2. A block is handed out only if its status on disk is 0, and is marked
-//      1 before it is returned; so no block is ever handed out twice, even
-//      from a corrupt list.
+//   2. A block is handed out only if its status on disk is 0 (read back, or
+//      written by the growth that made it and untouched since), and is
+//      marked 1 before it is returned; so no block is ever handed out twice,
+//      even from a corrupt list.
 //   3. The file never grows past TFile::kMaxFileSize.
 //   4. A block gets its record before its status 1 (AppendRecord): a crash
 //      between the two writes leaves the block free, so that stale bytes
 //      of a free block are never read back as a record.
+//   5. The scan window, while it holds blocks, holds their bytes as they
+//      are in the file: every write of this class goes through WriteAt,
+//      which copies what falls inside the window into it.
 //
 // Not thread-safe; the engine serialises its callers.
 class TBlockFile : public TRCObject {
@@ -92,11 +96,23 @@ class TBlockFile : public TRCObject {
   void FreeBlock(int32_t n);
   // REQUIRES: after >= 0. The first in-use block numbered above `after`,
   // its payload read into `buffer`; -1 when there is none. A scan of all
-  // records starts with after = 0.
+  // records starts with after = 0. Blocks are read 256 KB at a time into a
+  // scan window, which is let go when a call finds no further block.
   int32_t FindNextUsed(int32_t after, void* buffer);
 
  private:
   int64_t BlockOffset(int32_t n) const { return static_cast<int64_t>(n) * BlockBytes; }
+  // Every write to the file: Seek, Write, and the scan window kept equal
+  // to the file (invariant 5).
+  void WriteAt(int64_t offset, const void* bytes, int32_t count);
+  void WriteInt32At(int64_t offset, int32_t value);
+  void WriteFreeHeaderAt(int32_t n, int32_t next);
+  // Blocks small enough to be scanned through the window.
+  bool ScansThroughWindow() const;
+  // REQUIRES: 1 <= n < Blocks. The bytes of block n (status first) in the
+  // scan window, which is loaded from block n on when it does not hold n.
+  const unsigned char* ScanBlock(int32_t n);
+  void DropScanWindow();
   void RebuildFreeList();
   void Grow();
   // AllocateBlock, and AppendRecord when `payload` is not null.
@@ -112,8 +128,17 @@ class TBlockFile : public TRCObject {
   int32_t FirstFree = 0;
   int32_t Blocks = 0;
   int32_t RecordBytes;
-  // Status and payload of one block, for FindNextUsed; allocated on first use.
-  std::vector<unsigned char> ScanBuffer;
+  // Scan window: blocks WindowFirst .. WindowFirst + WindowCount - 1 as they
+  // are in the file; WindowCount 0 when it holds none.
+  std::vector<unsigned char> ScanWindow;
+  int32_t WindowFirst = 0;
+  int32_t WindowCount = 0;
+  // The fresh run: blocks FreshFirst .. FreshEnd - 1, the untaken rest of the
+  // last growth, whose headers on disk are still the ones Grow wrote
+  // (status 0, each linked to the next, the last to 0). Empty when
+  // FreshFirst == FreshEnd.
+  int32_t FreshFirst = 0;
+  int32_t FreshEnd = 0;
 };
 
 }  // namespace kor
