@@ -86,9 +86,15 @@ bool WriteSession(const void* buffer, int32_t count) {
   return true;
 }
 
+int32_t PrepareReply() {
+  if (!ReplyPipe) return -1;
+  while (ReplyPipe->Available() == 0 && SessionActive()) SessionExecutor->Step();
+  return ReplyPipe->Available();
+}
+
 int32_t ReadSession(void* buffer, int32_t count) {
   if (count < 0 || (buffer == nullptr && count > 0) || !ReplyPipe) return -1;
-  while (ReplyPipe->Available() == 0 && SessionActive()) SessionExecutor->Step();
+  PrepareReply();
   return ReplyPipe->Read(buffer, count);
 }
 

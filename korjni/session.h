@@ -34,6 +34,14 @@ bool WriteSession(const void* buffer, int32_t count);
 // available (also when no session is open or count < 0).
 int32_t ReadSession(void* buffer, int32_t count);
 
+// The first half of ReadSession: runs queued requests while no reply byte
+// is waiting and the session is active. Returns the reply bytes waiting
+// (0 when none came), -1 when no session is open. A ReadSession that
+// follows copies without running anything while bytes are waiting, so a
+// caller can hold a buffer for the copy alone (the JNI KorRead pins the
+// Java array only then).
+int32_t PrepareReply();
+
 // Logs an exception that reached an exported function's edge.
 void LogBoundaryFailure(const char* function, const std::string& description);
 

@@ -120,6 +120,25 @@ TEST_F(SessionTest, NegativeCountsAndMissingSessionAreRefusedQuietly) {
   EXPECT_EQ(Read(64), kGreeting);  // nothing was consumed or run
 }
 
+// PrepareReply runs what ReadSession would run and leaves the copying to
+// it: waiting bytes are counted without running anything.
+TEST_F(SessionTest, PrepareReplyRunsRequestsUntilBytesWaitAndCopiesNothing) {
+  EXPECT_EQ(PrepareReply(), -1);
+  ASSERT_EQ(Open(), TOpenResult::Opened);
+  EXPECT_EQ(PrepareReply(), 16);
+  EXPECT_EQ(Read(4), kGreeting.substr(0, 4));
+  EXPECT_EQ(PrepareReply(), 12);
+  EXPECT_EQ(Read(64), kGreeting.substr(4));
+  // A no-operation, then a close-session request: the first gives no
+  // reply, so both run.
+  ASSERT_TRUE(Write(std::string("\x1a\x00\x00\x00\x01\x00\x00\x00", 8)));
+  EXPECT_EQ(PrepareReply(), 4);
+  EXPECT_EQ(PrepareReply(), 4);
+  EXPECT_EQ(Read(64), std::string(4, '\0'));
+  EXPECT_EQ(PrepareReply(), 0);  // the session has ended: nothing runs or waits
+  EXPECT_EQ(Read(64), "<none>");
+}
+
 TEST_F(SessionTest, BadConfigurationOpensNothingAndSaysWhy) {
   test::WriteWholeFile("CONFIG.ZSR", "TIMEAUTOINCID TIME\nINDEXFILENAME 12\n");
   std::string failure;
