@@ -201,7 +201,7 @@ int Run(int64_t n) {
     }
     kor.CloseView(view);
     kor.Commit(tx);
-    report.PerOp("W1", watch.Micros(), n);
+    report.PerOp("W1", watch, n);
   }
   const int32_t reader = kor.Begin();
   const int32_t byId = kor.OpenView(reader, kIdField, kByNumber);
@@ -215,17 +215,17 @@ int Run(int64_t n) {
       kor.In.Ok();
       sink += TClient::Consume(kor.In.Bytes(kRecordSize));
     }
-    report.PerOp("W2", watch.Micros(), n);
+    report.PerOp("W2", watch, n);
   }
   {  // W3
     TStopwatch watch;
     if (kor.Scan(byId, sink) != n) Fail("W3 count");
-    report.PerOp("W3", watch.Micros(), n);
+    report.PerOp("W3", watch, n);
   }
   {  // W4
     TStopwatch watch;
     if (kor.Scan(byName, sink) != n) Fail("W4 count");
-    report.PerOp("W4", watch.Micros(), n);
+    report.PerOp("W4", watch, n);
   }
   kor.CloseView(byName);
   kor.CloseView(byId);
@@ -245,7 +245,7 @@ int Run(int64_t n) {
     }
     kor.CloseView(view);
     kor.Commit(tx);
-    report.PerOp("W5", watch.Micros(), count);
+    report.PerOp("W5", watch, count);
   }
   {  // W6
     const std::vector<int64_t> order = Shuffled(n, kDeleteSeed);
@@ -262,7 +262,7 @@ int Run(int64_t n) {
     }
     kor.CloseView(view);
     kor.Commit(tx);
-    report.PerOp("W6", watch.Micros(), count);
+    report.PerOp("W6", watch, count);
   }
   {  // W7
     TStopwatch watch;
@@ -274,7 +274,7 @@ int Run(int64_t n) {
     kor.Out.Int(19).Int(view).Send();
     kor.In.Ok();
     sink += TClient::Consume(kor.In.Bytes(kRecordSize));
-    report.PerOp("W7", watch.Micros(), 1);
+    report.PerOp("W7", watch, 1);
     kor.CloseView(view);
     kor.Commit(tx);
   }

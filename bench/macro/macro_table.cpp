@@ -3,7 +3,8 @@
 // into one Markdown table per N: for each workload and peer the median of
 // the runs with their minimum and maximum, and the peer's median divided by
 // Kor's (the C peer by Kor from C++, the Java peers by Kor from Java; above
-// 1 means the peer is slower).
+// 1 means the peer is slower). Below the wall-clock rows come the same
+// workloads in CPU time of the process (user + system, every thread).
 //
 //   macro_table < figures.tsv
 
@@ -41,6 +42,13 @@ const TRow kRows[] = {
     {"W6", "W6 delete N/10, one transaction (us/record)"},
     {"W7", "W7 restart and first record (us)"},
     {"peak_kb", "peak memory (MB, VmHWM)"},
+    {"W1cpu", "W1 CPU (us/record)"},
+    {"W2cpu", "W2 CPU (us/lookup)"},
+    {"W3cpu", "W3 CPU (us/record)"},
+    {"W4cpu", "W4 CPU (us/record)"},
+    {"W5cpu", "W5 CPU (us/record)"},
+    {"W6cpu", "W6 CPU (us/record)"},
+    {"W7cpu", "W7 CPU (us)"},
 };
 
 double Median(std::vector<double> values) {

@@ -38,7 +38,7 @@ run_one() {  # peer N
   (
     cd "$work"
     case $peer in
-      kor-c++) "$build/bench/macro/kor_macro" "$n" ;;
+      kor-c++) LD_LIBRARY_PATH="$build/korjni" "$build/bench/macro/kor_macro" "$n" ;;
       sqlite-c) "$build/bench/macro/sqlite_macro" "$n" ;;
       kor-java) "$java" -Dtarvo.kor.library="$library" -cp "$classpath" KorMacro "$n" ;;
       sqlite-jdbc | h2) "$java" -cp "$classpath" JdbcMacro "$peer" "$n" ;;

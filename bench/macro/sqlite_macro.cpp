@@ -56,7 +56,7 @@ double Scan(sqlite3* db, const char* sql, int64_t n, const char* workload, const
     ++rows;
   }
   sqlite3_finalize(stmt);
-  report.PerOp(workload, watch.Micros(), n);
+  report.PerOp(workload, watch, n);
   if (rows != n) std::fprintf(stderr, "sqlite_macro: %s read %lld rows\n", workload, (long long)rows);
   return sink;
 }
@@ -83,7 +83,7 @@ int Run(int64_t n) {
     }
     sqlite3_finalize(insert);
     Exec(db, "COMMIT");
-    report.PerOp("W1", watch.Micros(), n);
+    report.PerOp("W1", watch, n);
   }
   // W2-W4 read in one transaction, as the Kor and JDBC clients do.
   Exec(db, "BEGIN");
@@ -98,7 +98,7 @@ int Run(int64_t n) {
       sqlite3_reset(select);
     }
     sqlite3_finalize(select);
-    report.PerOp("W2", watch.Micros(), n);
+    report.PerOp("W2", watch, n);
   }
   sink += Scan(db, "SELECT id, name, amount FROM t ORDER BY id", n, "W3", report);
   sink += Scan(db, "SELECT id, name, amount FROM t ORDER BY name", n, "W4", report);
@@ -118,7 +118,7 @@ int Run(int64_t n) {
     }
     sqlite3_finalize(update);
     Exec(db, "COMMIT");
-    report.PerOp("W5", watch.Micros(), count);
+    report.PerOp("W5", watch, count);
   }
   {  // W6
     const std::vector<int64_t> order = Shuffled(n, kDeleteSeed);
@@ -133,7 +133,7 @@ int Run(int64_t n) {
     }
     sqlite3_finalize(remove);
     Exec(db, "COMMIT");
-    report.PerOp("W6", watch.Micros(), count);
+    report.PerOp("W6", watch, count);
   }
   {  // W7
     TStopwatch watch;
@@ -143,7 +143,7 @@ int Run(int64_t n) {
     if (sqlite3_step(first) != SQLITE_ROW) std::exit(2);
     sink += Consume(first);
     sqlite3_finalize(first);
-    report.PerOp("W7", watch.Micros(), 1);
+    report.PerOp("W7", watch, 1);
   }
   sqlite3_close(db);
   report.Peak();

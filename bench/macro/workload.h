@@ -13,8 +13,12 @@
 //
 // Each program runs W1..W7 once on a fresh database in its working
 // directory and prints, one line each, "peer<TAB>N<TAB>workload<TAB>value":
-// micros per operation for W1..W6, micros for W7, and "peak_kb" (VmHWM of
-// the process at the end).
+// micros per operation for W1..W6, micros for W7, the same in CPU time of
+// the process (user + system) as "W1cpu" .. "W7cpu", and "peak_kb" (VmHWM
+// of the process at the end). CPU time shows the cost on a machine whose
+// other load stretches the wall-clock figures.
+
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cinttypes>
@@ -86,15 +90,25 @@ inline double UpdatedAmount(int64_t id) { return AmountOf(id) + 1.0; }
 
 using TClock = std::chrono::steady_clock;
 
+// User + system time of the process so far, in micros.
+inline double CpuMicros() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto micros = [](const timeval& t) { return t.tv_sec * 1e6 + static_cast<double>(t.tv_usec); };
+  return micros(usage.ru_utime) + micros(usage.ru_stime);
+}
+
 class TStopwatch {
  public:
-  TStopwatch() : Start(TClock::now()) {}
+  TStopwatch() : Start(TClock::now()), CpuStart(CpuMicros()) {}
   double Micros() const {
     return std::chrono::duration<double, std::micro>(TClock::now() - Start).count();
   }
+  double Cpu() const { return CpuMicros() - CpuStart; }
 
  private:
   TClock::time_point Start;
+  double CpuStart;
 };
 
 // VmHWM of this process in kB, 0 when /proc says nothing.
@@ -113,9 +127,14 @@ inline long PeakKilobytes() {
 class TReport {
  public:
   TReport(std::string peer, int64_t n) : Peer(std::move(peer)), N(n) {}
-  void PerOp(const char* workload, double micros, int64_t ops) const {
+  // Wall-clock and CPU micros per operation since `watch` started.
+  void PerOp(const char* workload, const TStopwatch& watch, int64_t ops) const {
+    const double wall = watch.Micros();
+    const double cpu = watch.Cpu();
     std::printf("%s\t%" PRId64 "\t%s\t%.4f\n", Peer.c_str(), N, workload,
-                micros / static_cast<double>(ops));
+                wall / static_cast<double>(ops));
+    std::printf("%s\t%" PRId64 "\t%scpu\t%.4f\n", Peer.c_str(), N, workload,
+                cpu / static_cast<double>(ops));
     std::fflush(stdout);
   }
   void Peak() const { std::printf("%s\t%" PRId64 "\tpeak_kb\t%ld\n", Peer.c_str(), N, PeakKilobytes()); }

@@ -60,13 +60,23 @@ final class MacroData {
       this.n = n;
     }
 
+    private final com.sun.management.OperatingSystemMXBean os =
+        (com.sun.management.OperatingSystemMXBean) java.lang.management.ManagementFactory
+            .getOperatingSystemMXBean();
+    private long cpuStart;
+
+    /** Starts a workload: the wall clock, and the CPU time of the process (every thread). */
     long start() {
+      cpuStart = os.getProcessCpuTime();
       return System.nanoTime();
     }
 
+    /** Wall-clock and CPU micros per operation since {@link #start}. */
     void perOp(String workload, long startNanos, long ops) {
       double micros = (System.nanoTime() - startNanos) / 1000.0;
+      double cpu = (os.getProcessCpuTime() - cpuStart) / 1000.0;
       System.out.printf("%s\t%d\t%s\t%.4f%n", peer, n, workload, micros / ops);
+      System.out.printf("%s\t%d\t%scpu\t%.4f%n", peer, n, workload, cpu / ops);
       System.out.flush();
     }
 
