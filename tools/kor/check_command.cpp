@@ -347,7 +347,9 @@ void TTableChecker::WalkIndex(int32_t transaction, const std::vector<TIndexPart>
                              " records that the file does not hold");
   }
   std::string verdict = indexName + ": " + std::to_string(hashes.size()) + " records";
-  if (duplicates > 0) verdict += ", " + std::to_string(duplicates) + " repeated keys";
+  if (duplicates > 0) {
+    verdict += ", " + std::to_string(duplicates) + (duplicates == 1 ? " key repeated" : " keys repeated");
+  }
   if (disorders > 0) verdict += ", " + std::to_string(disorders) + " out of order";
   if (missingCount == 0 && extraCount == 0) verdict += ", the same as the file's";
   Report.Line(verdict);

@@ -30,6 +30,8 @@ void TTextTable::Write(FILE* out) const {
       line += cells[i];
       if (!Columns[i].RightAligned && i + 1 < cells.size()) line.append(pad, ' ');
     }
+    // An empty last cell leaves the separator behind.
+    while (!line.empty() && line.back() == ' ') line.pop_back();
     line += '\n';
     fputs(line.c_str(), out);
   };
