@@ -380,5 +380,219 @@ TEST_F(KorToolTest, CheckFindsWhatDamagedTableFilesHold) {
   }
 }
 
+TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
+  const std::string bare = Scratch.File("bare");
+  std::filesystem::create_directory(bare);
+  const std::string broken = Scratch.File("broken");
+  std::filesystem::create_directory(broken);
+  WriteDatabase(broken, 7000);
+  test::WriteWholeFile(broken + "/STRUCT.ZSR", "COMPFUNC BYNUMBER INTEGERCOMPFUNC\nTABLE T\n  FILE 'T.TBL'\n");
+  test::WriteWholeFile(Scratch.File("bad.csv"), "ID,AGE\n1,2\n");
+  test::WriteWholeFile(Scratch.File("twice.csv"), "ID,id\n1,2\n");
+  test::WriteWholeFile(Scratch.File("empty.csv"), "");
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Err;
+  };
+  const TCase cases[] = {
+      {{"tables", Scratch.File("none")},
+       "kor: " + Scratch.File("none") + ": cannot enter: No such file or directory\n"},
+      {{"tables", bare}, "kor: " + bare + ": no CONFIG.ZSR here: not a database directory\n"},
+      {{"tables", broken},
+       "kor: database " + broken + ": cannot open: EReaderSyntaxError at STRUCT.ZSR, line 3\n"},
+      {{"check", broken},
+       "kor: STRUCT.ZSR, line 3: EReaderSyntaxError (the engine cannot read this file either)\n"},
+      {{"describe", Db, "NOPE"}, "kor: database " + Db + ": no table NOPE (tables: PERSON, NOTE)\n"},
+      {{"dump", Db, "PERSON", "--order", "SCORE"},
+       "kor: cannot order PERSON by SCORE: no comparator of the database accepts DOUBLE fields "
+       "(the structure file declares none of class DOUBLECOMPFUNC)\n"},
+      {{"dump", Db, "PERSON", "--order", "AGE"}, "kor: table PERSON has no field AGE\n"},
+      {{"dump", Db, "PERSON", "--where", "ID=x1"}, "kor: --where ID=x1: not a whole number\n"},
+      {{"dump", Db, "PERSON", "--where", "ID=1", "--where", "id=2"}, "kor: --where gives id twice\n"},
+      {{"load", Db, "PERSON", Scratch.File("none.csv")},
+       "kor: " + Scratch.File("none.csv") + ": cannot open: No such file or directory\n"},
+      {{"load", Db, "PERSON", Scratch.File("bad.csv")},
+       "kor: " + Scratch.File("bad.csv") + ", line 1: table PERSON has no field \"AGE\"\n"},
+      {{"load", Db, "PERSON", Scratch.File("twice.csv")},
+       "kor: " + Scratch.File("twice.csv") + ", line 1: field id named twice\n"},
+      {{"load", Db, "PERSON", Scratch.File("empty.csv")},
+       "kor: " + Scratch.File("empty.csv") + ": empty; the first line must name the fields\n"},
+      {{"--connect", "127.0.0.1:1", "tables"},
+       "kor: korserver 127.0.0.1:1: cannot connect: Connection refused\n"},
+      {{"--connect", "localhost", "tables"}, "kor: korserver localhost: expected HOST:PORT\n"},
+      {{"--connect", "127.0.0.1:99999", "tables"},
+       "kor: korserver 127.0.0.1:99999: the port must be a number from 1 to 65535\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Args[0] + " " + c.Args[1]);
+    const TRun run = Kor(c.Args);
+    EXPECT_EQ(run.Exit, 2);
+    EXPECT_EQ(run.Err, c.Err);
+    EXPECT_EQ(run.Out, "");
+  }
+  // Nothing was created in the directory that is not a database.
+  EXPECT_TRUE(std::filesystem::is_empty(bare));
+}
+
+TEST_F(KorToolTest, RefusesAWrongCommandLineWithItsUsage) {
+  const std::vector<std::string> cases[] = {
+      {},
+      {"list", Db},
+      {"tables"},
+      {"tables", Db, "extra"},
+      {"dump", Db},
+      {"tables", Db, "--csv"},
+      {"dump", Db, "PERSON", "--csv", "--json"},
+      {"dump", Db, "PERSON", "--limit", "-1"},
+      {"dump", Db, "PERSON", "--order"},
+      {"dump", Db, "PERSON", "--order", "ID,,NAME"},
+      {"dump", Db, "PERSON", "--where", "=1"},
+      {"load", Db, "PERSON", "x.csv", "--json"},
+      {"tables", Db, "--commit-partial"},
+      {"check", Db, "--progress"},
+      {"check", "--connect", "127.0.0.1:7000"},
+      {"--connect", "127.0.0.1:7000", "tables", Db},
+      {"tables", Db, "--frobnicate"},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    std::string trace;
+    for (const std::string& arg : args) trace += arg + " ";
+    SCOPED_TRACE(trace);
+    const TRun run = Kor(args);
+    EXPECT_EQ(run.Exit, 2);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_TRUE(run.Err.starts_with("kor: ")) << run.Err;
+    EXPECT_NE(run.Err.find("\nusage: kor [--connect HOST:PORT] COMMAND [DIR] ...\n"), std::string::npos)
+        << run.Err;
+  }
+}
+
+// A running korserver with its standard output on a pipe.
+class TServerProcess {
+ public:
+  explicit TServerProcess(const std::string& dir) {
+    int ends[2];
+    EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    Output = ends[0];
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
+    std::vector<char*> argv{const_cast<char*>(KORSERVER_PATH), const_cast<char*>("--bind=127.0.0.1"),
+                            const_cast<char*>(dir.c_str()), nullptr};
+    EXPECT_EQ(posix_spawn(&Pid, KORSERVER_PATH, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+  }
+  ~TServerProcess() {
+    if (Pid > 0) {
+      kill(Pid, SIGKILL);
+      waitpid(Pid, nullptr, 0);
+    }
+    close(Output);
+  }
+  std::string ReadLine() {
+    std::string line;
+    for (;;) {
+      pollfd entry{Output, POLLIN, 0};
+      char c;
+      if (poll(&entry, 1, kWakeBoundMs) != 1 || read(Output, &c, 1) != 1 || c == '\n') return line;
+      line += c;
+    }
+  }
+  // Stops it with SIGTERM; its exit code.
+  int Stop() {
+    kill(Pid, SIGTERM);
+    int status = 0;
+    waitpid(Pid, &status, 0);
+    Pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t Pid = -1;
+  int Output = -1;
+};
+
+TEST_F(KorToolTest, WorksOverTcpWithAKorserverBesideTheTableFiles) {
+  const int32_t port = test::FreeConfigurablePort();
+  ASSERT_GT(port, 0);
+  test::WriteWholeFile(Db + "/CONFIG.ZSR", Config(port));
+  const std::string local = Kor({"dump", Db, "PERSON", "--json"}).Out;
+  const std::string localTables = Kor({"tables", Db}).Out;
+  TServerProcess server(Db);
+  ASSERT_EQ(server.ReadLine(), "korserver: listening on 127.0.0.1:" + std::to_string(port));
+  const std::string address = "127.0.0.1:" + std::to_string(port);
+
+  EXPECT_EQ(Kor({"--connect", address, "tables"}).Out, localTables);
+  EXPECT_EQ(Kor({"dump", "--connect=" + address, "PERSON", "--json"}).Out, local);
+  test::WriteWholeFile(Scratch.File("notes.csv"), "ID,TEXT\n1,one\n1,again\n2,two\n");
+  const TRun load = Kor({"--connect", address, "load", "NOTE", Scratch.File("notes.csv"), "--commit-partial"});
+  EXPECT_EQ(load.Exit, 1);
+  EXPECT_EQ(load.Out, Scratch.File("notes.csv") +
+                          ", line 3: refused: refused by the engine: a unique index already holds "
+                          "its key\nload NOTE: 3 records read, 1 refused, 2 inserted and committed\n");
+  EXPECT_EQ(Kor({"--connect", address, "dump", "NOTE", "--csv"}).Out, "ID,TEXT\n1,one\n2,two\n");
+
+  // The check reads the files beside the server; the free list is the
+  // server's then, and not checked.
+  const TRun check = Kor({"check", Db, "--connect", address});
+  EXPECT_EQ(check.Exit, 0) << check.Out;
+  EXPECT_NE(check.Out.find("table NOTE (NOTE.TBL)\n  file: 17 blocks of 55 bytes, 2 versions, 2 records, "
+                           "14 free blocks\n  unique index (ID BYNUMBER): 2 records, the same as the "
+                           "file's\n"),
+            std::string::npos)
+      << check.Out;
+
+  // The server holds the database's files: the engine cannot open them
+  // here too (the counter file is the first it meets).
+  const TRun inProcess = Kor({"tables", Db});
+  EXPECT_EQ(inProcess.Exit, 2);
+  EXPECT_EQ(inProcess.Err, "kor: database " + Db + ": cannot open: EFileOpenError at COUNTERS.ZSR: "
+                           "Resource temporarily unavailable (in use by another engine? try "
+                           "--connect HOST:PORT)\n");
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+// The example database, copied, filled through the tool: Polish names in
+// windows-1250 bytes, ordered by the POLISH collation.
+TEST(KorExampleDatabaseTest, LoadsDumpsAndChecksTheExampleShop) {
+  test::TTempDir scratch;
+  const std::string db = scratch.File("shop");
+  std::filesystem::copy(KOR_EXAMPLE_DIR, db, std::filesystem::copy_options::recursive);
+  EXPECT_EQ(RunKor(scratch, {"tables", db}).Out,
+            "NUMBER  NAME       FIELDS  RECORD BYTES\n"
+            "------  ---------  ------  ------------\n"
+            "     1  CUSTOMERS       4           139\n"
+            "     2  PRODUCTS        4            61\n"
+            "     3  ORDERS          5            39\n");
+  // Zając (ą is 185), Łoś (Ł 163, ś 156), Adamska, żaba (ż 191).
+  test::WriteWholeFile(scratch.File("customers.csv"),
+                       "ID,NAME,CITY\n"
+                       "1,Zaj\xb9" "c Jan,Krak\xf3w\n"
+                       "2,\xa3o\x9c Anna,\n"
+                       "3,Adamska Ewa,Gda\xf1sk\n"
+                       "4,\xbf" "aba Sp.,\n"
+                       "5,zaj\xb9" "c jan,Pozna\xf1\n");  // the same name under POLISH
+  const TRun load = RunKor(scratch, {"load", db, "CUSTOMERS", scratch.File("customers.csv"),
+                                     "--commit-partial"});
+  EXPECT_EQ(load.Exit, 1);
+  EXPECT_NE(load.Out.find("customers.csv, line 6: refused: refused by the engine"), std::string::npos)
+      << load.Out;
+  EXPECT_EQ(RunKor(scratch, {"dump", db, "CUSTOMERS", "--order", "NAME", "--json"}).Out,
+            "{\"ID\":3,\"NAME\":\"Adamska Ewa\",\"CITY\":\"Gda\\udcf1sk\",\"EMAIL\":null}\n"
+            "{\"ID\":2,\"NAME\":\"\\udca3o\\udc9c Anna\",\"CITY\":null,\"EMAIL\":null}\n"
+            "{\"ID\":1,\"NAME\":\"Zaj\\udcb9c Jan\",\"CITY\":\"Krak\\udcf3w\",\"EMAIL\":null}\n"
+            "{\"ID\":4,\"NAME\":\"\\udcbfaba Sp.\",\"CITY\":null,\"EMAIL\":null}\n");
+  EXPECT_EQ(RunKor(scratch, {"dump", db, "CUSTOMERS", "--where", "NAME=ZAJ\xa5" "C JAN", "--csv"}).Out,
+            "ID,NAME,CITY,EMAIL\n1,Zaj\xb9" "c Jan,Krak\xf3w,\n");
+  const TRun check = RunKor(scratch, {"check", db});
+  EXPECT_EQ(check.Exit, 0) << check.Out;
+  EXPECT_NE(check.Out.find("  unique index (NAME POLISH): 4 records, the same as the file's\n"),
+            std::string::npos)
+      << check.Out;
+  EXPECT_TRUE(check.Out.ends_with("check: 3 tables, every table file agrees with its indexes\n"));
+}
+
 }  // namespace
 }  // namespace kor
