@@ -29,6 +29,9 @@ constexpr int64_t kMaxGrowthWrite = 64 * 1024;
 // cost no payload transfer.
 constexpr int32_t kMaxScanRead = 64 * 1024;
 constexpr int32_t kScanWindowBytes = 256 * 1024;
+// ReadBlock reads through the window from this many consecutive blocks on
+// (counted after the first).
+constexpr int32_t kStreakForWindow = 2;
 
 int32_t BlockSizeFor(int32_t recordSize) {
   FailIf(recordSize <= 0 || recordSize > INT32_MAX - kStatusSize);
@@ -123,8 +126,19 @@ void TBlockFile::DropScanWindow() {
   std::vector<unsigned char>().swap(ScanWindow);
 }
 
+// From the third of a run of consecutive blocks on (a commit walking its
+// write set, a view reading records in the order they were added), reads
+// go through the scan window, a run of blocks per read; other reads go to
+// the file, so that two neighbours met by chance cost no window's worth.
 void TBlockFile::ReadBlock(int32_t n, void* buffer) {
   FailIf(n < 1 || n >= Blocks);
+  ReadStreak = n == LastRead + 1 ? ReadStreak + 1 : 0;
+  LastRead = n;
+  const bool inWindow = n >= WindowFirst && n < WindowFirst + WindowCount;
+  if (inWindow || (ReadStreak >= kStreakForWindow && ScansThroughWindow())) {
+    CopyBytes(ScanBlock(n) + kStatusSize, buffer, static_cast<size_t>(RecordBytes));
+    return;
+  }
   File->Seek(BlockOffset(n) + kStatusSize);
   File->Read(buffer, RecordBytes);
 }

@@ -76,7 +76,8 @@ class TBlockFile : public TRCObject {
   int32_t FreeHead() const { return FirstFree; }
 
   // REQUIRES: 1 <= n < BlockCount(). Transfer the RecordSize() payload
-  // bytes of block n. Whether the block is in use is not checked.
+  // bytes of block n. Whether the block is in use is not checked. Reads of
+  // consecutive blocks go through the scan window.
   virtual void ReadBlock(int32_t n, void* buffer);
   virtual void WriteBlock(int32_t n, const void* buffer);
 
@@ -133,6 +134,10 @@ class TBlockFile : public TRCObject {
   std::vector<unsigned char> ScanWindow;
   int32_t WindowFirst = 0;
   int32_t WindowCount = 0;
+  // The block ReadBlock read last, 0 before the first, and how many reads
+  // before it were each of the block after the one before.
+  int32_t LastRead = 0;
+  int32_t ReadStreak = 0;
   // The fresh run: blocks FreshFirst .. FreshEnd - 1, the untaken rest of the
   // last growth, whose headers on disk are still the ones Grow wrote
   // (status 0, each linked to the next, the last to 0). Empty when

@@ -355,6 +355,32 @@ TEST_F(BlockFileTest, ScanReadsWhatWasWrittenWhileItRan) {
   EXPECT_EQ(buffer, records[130]);
 }
 
+// Consecutive ReadBlock calls go through the window from the third on;
+// what is written meanwhile is what they read.
+TEST_F(BlockFileTest, ConsecutiveReadsSeeWhatWasWrittenMeanwhile) {
+  constexpr int32_t kRecordSize = 4000;
+  auto file = Open(kRecordSize);
+  std::vector<std::string> records(201);
+  for (int32_t n = 1; n <= 200; ++n) {
+    records[n] = Payload(kRecordSize, static_cast<char>('!' + n % 90));
+    ASSERT_EQ(file->AppendRecord(records[n].data()), n);
+  }
+  std::string buffer(kRecordSize, '?');
+  for (int32_t n = 1; n <= 200; ++n) {
+    if (n == 4) {
+      records[10] = Payload(kRecordSize, 'X');
+      file->WriteBlock(10, records[10].data());
+      file->FreeBlock(11);
+      records[11] = Payload(kRecordSize, 'Y');
+      ASSERT_EQ(file->AppendRecord(records[11].data()), 11);
+    }
+    file->ReadBlock(n, buffer.data());
+    EXPECT_EQ(buffer, records[n]) << "block " << n;
+  }
+  file->ReadBlock(10, buffer.data());  // out of the run, from the window
+  EXPECT_EQ(buffer, records[10]);
+}
+
 // Blocks of a growth are handed out without reading their headers back,
 // until one of them is written by other means: a block of the run freed
 // again (a double free) makes the headers count once more.
