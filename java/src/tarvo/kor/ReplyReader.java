@@ -1,7 +1,6 @@
 package tarvo.kor;
 
 import java.nio.charset.Charset;
-import java.util.Arrays;
 
 /**
  * Decodes replies in the wire encoding (see {@link RequestBuffer}); a string
@@ -12,14 +11,23 @@ import java.util.Arrays;
  * is known (announced with {@link #expect}) comes in one call. Bytes are
  * asked for only while a reply still owes some: in-process, a read with no
  * reply pending would end the session.
+ *
+ * <p>The JNI layer copies the whole array of every call (in and back out),
+ * so small replies go through a small array and only pages through a large
+ * one, which is kept for the next page.
  */
 final class ReplyReader {
   /** Largest buffer grown for an announced size; bigger replies come in parts. */
   private static final int MAX_EXPECTED = 1 << 20;
 
+  /** Size of the array for small replies (statuses, handles, single records). */
+  static final int SMALL = 512;
+
   private final Transport transport;
   private final ProtocolClient owner;
-  private byte[] buffer = new byte[256];
+  private final byte[] small = new byte[SMALL];
+  private byte[] large = new byte[0];
+  private byte[] buffer = small;
   private int position;
   private int limit;
 
@@ -30,8 +38,8 @@ final class ReplyReader {
 
   /** Announces that the next reply holds at most {@code bytes} bytes. */
   void expect(long bytes) {
-    long wanted = Math.min(bytes, MAX_EXPECTED);
-    if (wanted > buffer.length - position) grow((int) wanted);
+    int wanted = (int) Math.min(bytes, MAX_EXPECTED);
+    place(Math.max(wanted, limit - position));
   }
 
   int readInt() {
@@ -75,7 +83,7 @@ final class ReplyReader {
 
   private void require(int count) {
     if (limit - position >= count) return;
-    if (count > buffer.length - position) grow(count);
+    if (count > buffer.length - position) place(count);
     while (limit - position < count) {
       int got;
       try {
@@ -88,11 +96,17 @@ final class ReplyReader {
     }
   }
 
-  /** Moves the unread bytes to the front, making room for {@code capacity} from there. */
-  private void grow(int capacity) {
+  /**
+   * Moves the unread bytes to the front of the smallest array that holds
+   * {@code capacity} bytes (at least the unread ones).
+   */
+  private void place(int capacity) {
+    byte[] target = small;
+    if (capacity > SMALL) {
+      if (large.length < capacity) large = new byte[capacity];
+      target = large;
+    }
     int unread = limit - position;
-    byte[] target = capacity > buffer.length ? Arrays.copyOf(buffer, Math.max(capacity, unread))
-        : buffer;
     System.arraycopy(buffer, position, target, 0, unread);
     buffer = target;
     position = 0;

@@ -1,18 +1,21 @@
 package tarvo.kor;
 
-import java.util.Arrays;
-
 /**
  * Encodes requests in the wire encoding: an integer is 4 bytes and a 64-bit
  * value 8 bytes, both little-endian two's complement; raw bytes are copied
  * as they are, their count known to both sides. There is no framing: a
  * request is its command code followed by its arguments.
  *
- * <p>One buffer is reused for every request of a session; it grows to the
- * largest request sent and stays that size.
+ * <p>The JNI layer copies the whole array of every send, so a request starts
+ * in a small array and moves to a large one (kept for the next large
+ * request) only when it outgrows it.
  */
 final class RequestBuffer {
-  private byte[] bytes = new byte[256];
+  static final int SMALL = 512;
+
+  private final byte[] small = new byte[SMALL];
+  private byte[] large = new byte[0];
+  private byte[] bytes = small;
   private int length;
 
   /** Starts a new request with its command code. */
@@ -22,6 +25,7 @@ final class RequestBuffer {
 
   /** Empties the buffer. */
   RequestBuffer reset() {
+    bytes = small;
     length = 0;
     return this;
   }
@@ -69,7 +73,10 @@ final class RequestBuffer {
     if (needed > Integer.MAX_VALUE - 8) {
       throw new IllegalArgumentException("a request of " + needed + " bytes is too large to send");
     }
-    bytes = Arrays.copyOf(bytes, (int) Math.max(needed, Math.min(2L * bytes.length,
-        Integer.MAX_VALUE - 8)));
+    if (large.length < needed) {
+      large = new byte[(int) Math.max(needed, Math.min(2L * large.length, Integer.MAX_VALUE - 8))];
+    }
+    System.arraycopy(bytes, 0, large, 0, length);
+    bytes = large;
   }
 }
