@@ -78,15 +78,15 @@ std::vector<TKeyPart> OrderByFields(const TCatalogue& catalogue, const TTableInf
       throw TKorError("cannot order " + table.Name + " by " + table.Layout.Field(field).Name +
                       ": no comparator of the database accepts " + KindName(kind) +
                       " fields (the structure file declares none of class " +
-                      ComparatorClassName(ClassFor(kind)) +
-                      ")");
+                      ComparatorClassName(ClassFor(kind)) + ")");
     }
     order.push_back(TKeyPart{field + 1, *comparator});
   }
   return order;
 }
 
-std::optional<std::vector<TKeyPart>> IndexOrder(const TCatalogue& catalogue, const TTableInfo& table,
+std::optional<std::vector<TKeyPart>> IndexOrder(const TCatalogue& catalogue,
+                                                const TTableInfo& table,
                                                 const std::vector<TIndexPart>& index) {
   std::vector<TKeyPart> order;
   for (const TIndexPart& part : index) {
@@ -105,7 +105,8 @@ std::optional<std::vector<TKeyPart>> IndexOrder(const TCatalogue& catalogue, con
 std::vector<TKeyPart> DefaultOrder(const TCatalogue& catalogue, const TTableInfo& table,
                                    const TTableDeclaration* declaration) {
   if (declaration != nullptr && !declaration->UniqueIndexes.empty()) {
-    if (auto order = IndexOrder(catalogue, table, declaration->UniqueIndexes.front())) return *order;
+    if (auto order = IndexOrder(catalogue, table, declaration->UniqueIndexes.front()))
+      return *order;
   }
   for (int32_t i = 0; i < table.Layout.FieldCount(); ++i) {
     if (const auto comparator = catalogue.ComparatorFor(table.Layout.Field(i).Kind)) {

@@ -67,7 +67,8 @@ std::vector<TKeyPart> OrderByFields(const TCatalogue& catalogue, const TTableInf
 // The order of a unique index declared in the structure file, as a view's
 // order; none when one of its fields or comparators is not what the engine
 // serves (the structure file changed since the engine started).
-std::optional<std::vector<TKeyPart>> IndexOrder(const TCatalogue& catalogue, const TTableInfo& table,
+std::optional<std::vector<TKeyPart>> IndexOrder(const TCatalogue& catalogue,
+                                                const TTableInfo& table,
                                                 const std::vector<TIndexPart>& index);
 
 // The order a listing uses when none is asked for: the table's first unique

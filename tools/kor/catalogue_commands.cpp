@@ -60,9 +60,9 @@ int ListTables(TDatabase& database, const TOptions& options) {
     const std::string fields = std::to_string(info.Layout.FieldCount());
     const std::string bytes = std::to_string(info.Layout.RecordSize());
     table.AddRow({std::to_string(entry.Number), Display(entry.Name), fields, bytes});
-    json += std::string(json.size() > 1 ? "," : "") + "{\"number\":" + std::to_string(entry.Number) +
-            ",\"name\":" + Json(entry.Name) + ",\"fields\":" + fields + ",\"record_bytes\":" + bytes +
-            "}";
+    json += std::string(json.size() > 1 ? "," : "") +
+            "{\"number\":" + std::to_string(entry.Number) + ",\"name\":" + Json(entry.Name) +
+            ",\"fields\":" + fields + ",\"record_bytes\":" + bytes + "}";
   }
   if (options.Format == TOutputFormat::Json) {
     printf("%s]\n", json.c_str());
@@ -81,8 +81,9 @@ int ListComparators(TDatabase& database, const TOptions& options) {
     const bool hasCollation = entry.Info.ClassNumber == 2;
     table.AddRow({std::to_string(entry.Number), Display(entry.Name), className,
                   hasCollation ? Display(entry.Info.Collation) : ""});
-    json += std::string(json.size() > 1 ? "," : "") + "{\"number\":" + std::to_string(entry.Number) +
-            ",\"name\":" + Json(entry.Name) + ",\"class\":" + Json(className);
+    json += std::string(json.size() > 1 ? "," : "") +
+            "{\"number\":" + std::to_string(entry.Number) + ",\"name\":" + Json(entry.Name) +
+            ",\"class\":" + Json(className);
     if (hasCollation) json += ",\"collation\":" + Json(entry.Info.Collation);
     json += "}";
   }
@@ -115,8 +116,8 @@ int ListCounters(TDatabase& database, const TOptions& options) {
   std::string json = "[";
   for (const TNamedEntry& entry : counters) {
     std::vector<std::string> row{std::to_string(entry.Number), Display(entry.Name)};
-    json += std::string(json.size() > 1 ? "," : "") + "{\"number\":" + std::to_string(entry.Number) +
-            ",\"name\":" + Json(entry.Name);
+    json += std::string(json.size() > 1 ? "," : "") +
+            "{\"number\":" + std::to_string(entry.Number) + ",\"name\":" + Json(entry.Name);
     if (database.InProcess()) {
       const std::string value = valueOf(entry.Name);
       row.push_back(value);
@@ -140,17 +141,20 @@ int Describe(TDatabase& database, const TOptions& options) {
   const TTableInfo info = catalogue.Table(options.Table);
   const TTableDeclaration* declaration = Declaration(database, info.Name);
   TTextTable table({{"NUMBER", true}, {"FIELD"}, {"TYPE"}, {"OFFSET", true}, {"ORDERED BY"}});
-  std::string json = "{\"table\":" + Json(info.Name) + ",\"number\":" + std::to_string(info.Number) +
-                     ",\"record_bytes\":" + std::to_string(info.Layout.RecordSize()) + ",\"fields\":[";
+  std::string json =
+      "{\"table\":" + Json(info.Name) + ",\"number\":" + std::to_string(info.Number) +
+      ",\"record_bytes\":" + std::to_string(info.Layout.RecordSize()) + ",\"fields\":[";
   for (int32_t i = 0; i < info.Layout.FieldCount(); ++i) {
     const TField& field = info.Layout.Field(i);
     const std::optional<int32_t> comparator = catalogue.ComparatorFor(field.Kind);
     const std::string orderedBy = comparator ? catalogue.Comparator(*comparator).Name : "";
     table.AddRow({std::to_string(i + 1), Display(field.Name), TypeText(field),
-                  std::to_string(field.Offset), comparator ? Display(orderedBy) : "(no comparator)"});
+                  std::to_string(field.Offset),
+                  comparator ? Display(orderedBy) : "(no comparator)"});
     json += std::string(i > 0 ? "," : "") + "{\"number\":" + std::to_string(i + 1) +
             ",\"name\":" + Json(field.Name) + ",\"type\":" + Json(KindName(field.Kind)) +
-            ",\"size\":" + std::to_string(field.Size) + ",\"offset\":" + std::to_string(field.Offset) +
+            ",\"size\":" + std::to_string(field.Size) +
+            ",\"offset\":" + std::to_string(field.Offset) +
             ",\"ordered_by\":" + (comparator ? Json(orderedBy) : "null") + "}";
   }
   json += "]";

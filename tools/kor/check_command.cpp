@@ -49,7 +49,8 @@ TRecordLayout StoredLayout(const TRecordLayout& declared) {
   TRecordLayout stored;
   stored.AddField("!BEGTIME", TFieldKind::Integer, 8);
   stored.AddField("!ENDTIME", TFieldKind::Integer, 8);
-  for (const TField& field : declared.AllFields()) stored.AddField(field.Name, field.Kind, field.Size);
+  for (const TField& field : declared.AllFields())
+    stored.AddField(field.Name, field.Kind, field.Size);
   stored.Freeze();
   return stored;
 }
@@ -86,7 +87,8 @@ std::string KeyText(const TRecordLayout& layout, const uint8_t* record,
 
 std::string IndexName(const std::vector<TIndexPart>& parts) {
   std::string text;
-  for (const TIndexPart& part : parts) text += (text.empty() ? "" : ", ") + part.Field + " " + part.Comparator;
+  for (const TIndexPart& part : parts)
+    text += (text.empty() ? "" : ", ") + part.Field + " " + part.Comparator;
   return "(" + text + ")";
 }
 
@@ -140,9 +142,10 @@ void CheckClosedFile(TReport& report, TTableFile& file) {
     }
   });
   if (oddCount > 0) {
-    report.Problem(name, std::to_string(oddCount) +
-                             " blocks with a status neither 1 (in use) nor 0 (free), counted as free: " +
-                             BlockList(oddBlocks, oddCount));
+    report.Problem(name,
+                   std::to_string(oddCount) +
+                       " blocks with a status neither 1 (in use) nor 0 (free), counted as free: " +
+                       BlockList(oddBlocks, oddCount));
   }
   if (unfinished > 0) {
     report.Note(name, std::to_string(unfinished) +
@@ -152,12 +155,14 @@ void CheckClosedFile(TReport& report, TTableFile& file) {
 
   const int32_t head = file.HeadWord();
   if (head == kOpenMark) {
-    return report.Note(name, "not closed cleanly (or open in another engine); the engine "
-                             "rebuilds its free list");
+    return report.Note(name,
+                       "not closed cleanly (or open in another engine); the engine "
+                       "rebuilds its free list");
   }
   if (head < 0 || head >= blocks) {
     return report.Problem(name, "free-list head " + std::to_string(head) +
-                                    " lies outside the file's blocks 1.." + std::to_string(blocks - 1));
+                                    " lies outside the file's blocks 1.." +
+                                    std::to_string(blocks - 1));
   }
   // Walk the list: every link inside the file, every block on it free, no
   // block twice; then every free block must be on it.
@@ -184,7 +189,8 @@ void CheckClosedFile(TReport& report, TTableFile& file) {
   }
   int64_t lost = 0;
   for (int64_t block = 1; block < blocks; ++block) {
-    if (statuses[static_cast<size_t>(block)] != kStatusUsed && !onList[static_cast<size_t>(block)]) ++lost;
+    if (statuses[static_cast<size_t>(block)] != kStatusUsed && !onList[static_cast<size_t>(block)])
+      ++lost;
   }
   if (lost > 0) {
     report.Problem(name, std::to_string(lost) + " free blocks are not on the free list");
@@ -255,7 +261,8 @@ void TTableChecker::Run(bool inProcess) {
   const std::string& name = Declaration.FileName;
   TTableFile file(name, Stored.RecordSize());
   if (file.TrailingBytes() != 0) {
-    Report.Problem(name, std::to_string(file.TrailingBytes()) + " bytes after the last whole block of " +
+    Report.Problem(name, std::to_string(file.TrailingBytes()) +
+                             " bytes after the last whole block of " +
                              std::to_string(file.BlockSize()) +
                              " (written with another record type?); the engine ignores them");
   }
@@ -266,7 +273,8 @@ void TTableChecker::Run(bool inProcess) {
       if (status != kStatusUsed && status != kStatusFree) ++odd;
     });
     if (odd > 0) {
-      Report.Problem(name, std::to_string(odd) + " blocks with a status neither 1 (in use) nor 0 (free)");
+      Report.Problem(name,
+                     std::to_string(odd) + " blocks with a status neither 1 (in use) nor 0 (free)");
     }
   }
   const TCensus census = TakeCensus(file, Table.Layout, Stored);
@@ -288,11 +296,12 @@ void TTableChecker::WalkIndex(int32_t transaction, const std::vector<TIndexPart>
   const std::string indexName = "unique index " + IndexName(index);
   const std::optional<std::vector<TKeyPart>> order = IndexOrder(Catalogue, Table, index);
   if (!order) {
-    return Report.Problem(name, indexName + " names a field or comparator that the engine does not serve");
+    return Report.Problem(
+        name, indexName + " names a field or comparator that the engine does not serve");
   }
   const TKeyOrder keyOrder(Catalogue, Table.Layout, *order);
-  const int32_t view = Client.OpenTable(Table.Number, Table.Layout.FieldCount(), transaction, *order,
-                                        Table.Layout.RecordSize());
+  const int32_t view = Client.OpenTable(Table.Number, Table.Layout.FieldCount(), transaction,
+                                        *order, Table.Layout.RecordSize());
   Client.SetTablePosition(view, kModeBeforeFirst);
   int32_t status = Client.MoveBy(view, 1);
   const size_t size = static_cast<size_t>(Table.Layout.RecordSize());
@@ -317,7 +326,8 @@ void TTableChecker::WalkIndex(int32_t transaction, const std::vector<TIndexPart>
     });
   }
   Client.CloseTable(view);
-  if ((status & kFailed) != 0) return Report.Problem(name, indexName + ": the engine refused to fetch");
+  if ((status & kFailed) != 0)
+    return Report.Problem(name, indexName + ": the engine refused to fetch");
 
   // The index's records against the file's, as two sorted multisets.
   std::sort(hashes.begin(), hashes.end());
@@ -348,7 +358,8 @@ void TTableChecker::WalkIndex(int32_t transaction, const std::vector<TIndexPart>
   }
   std::string verdict = indexName + ": " + std::to_string(hashes.size()) + " records";
   if (duplicates > 0) {
-    verdict += ", " + std::to_string(duplicates) + (duplicates == 1 ? " key repeated" : " keys repeated");
+    verdict +=
+        ", " + std::to_string(duplicates) + (duplicates == 1 ? " key repeated" : " keys repeated");
   }
   if (disorders > 0) verdict += ", " + std::to_string(disorders) + " out of order";
   if (missingCount == 0 && extraCount == 0) verdict += ", the same as the file's";

@@ -13,7 +13,8 @@ constexpr size_t kChunkSize = 64 * 1024;
 
 }  // namespace
 
-TCsvReader::TCsvReader(FILE* in, std::string name) : In(in), Name(std::move(name)), Chunk(kChunkSize) {}
+TCsvReader::TCsvReader(FILE* in, std::string name)
+    : In(in), Name(std::move(name)), Chunk(kChunkSize) {}
 
 int TCsvReader::Peek() {
   if (ChunkPos == ChunkEnd) {

@@ -45,9 +45,11 @@ void Reading(const TTextStreamReader& reader, TBody&& body) {
 void ReadFieldType(TTextStreamReader& reader, TRecordLayout& layout, std::string name) {
   switch (ReadKeyword(reader, {"INTEGER", "STRING", "DOUBLE"})) {
     case 1:
-      return layout.AddField(std::move(name), TFieldKind::Integer, ReadIntegerInRange(reader, 1, 10000));
+      return layout.AddField(std::move(name), TFieldKind::Integer,
+                             ReadIntegerInRange(reader, 1, 10000));
     case 2:
-      return layout.AddField(std::move(name), TFieldKind::String, ReadIntegerInRange(reader, 1, 10000));
+      return layout.AddField(std::move(name), TFieldKind::String,
+                             ReadIntegerInRange(reader, 1, 10000));
     default:
       return layout.AddField(std::move(name), TFieldKind::Double, 8);
   }

@@ -63,8 +63,8 @@ std::vector<uint8_t> SearchRecord(const TOptions& options, const TTableInfo& tab
   for (const auto& [name, text] : options.Where) {
     const int32_t field = table.Layout.FieldNumber(name);
     std::string why;
-    if (!ParseFieldValue(table.Layout.Field(field), text, table.Layout.FieldBytes(record.data(), field),
-                         why)) {
+    if (!ParseFieldValue(table.Layout.Field(field), text,
+                         table.Layout.FieldBytes(record.data(), field), why)) {
       throw TKorError("--where " + name + "=" + text + ": " + why);
     }
     table.Layout.SetPresent(record.data(), field);
@@ -106,7 +106,8 @@ int RunDump(TDatabase& database, const TOptions& options) {
   int64_t written = 0;
   bool runEnded = false;
   while (status == 0 && remaining != 0 && !runEnded) {
-    const int32_t n = remaining < 0 ? page : static_cast<int32_t>(std::min<int64_t>(page, remaining));
+    const int32_t n =
+        remaining < 0 ? page : static_cast<int32_t>(std::min<int64_t>(page, remaining));
     status = client.FetchForward(view, n, [&](const uint8_t* record) {
       if (runEnded || remaining == 0) return;
       if (whereCount > 0 && keyOrder.Compare(record, search.data(), whereCount) != 0) {

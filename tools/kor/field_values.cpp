@@ -107,12 +107,12 @@ bool ParseInteger(std::string_view text, uint8_t* bytes, int32_t size, std::stri
     return false;
   }
   int64_t value = 0;
-  auto [end, error] = std::from_chars(text.data() + (text[0] == '+' ? 1 : 0),
-                                      text.data() + text.size(), value);
+  auto [end, error] =
+      std::from_chars(text.data() + (text[0] == '+' ? 1 : 0), text.data() + text.size(), value);
   if (error == std::errc() && end == text.data() + text.size()) {
     const int bits = 8 * (size < 8 ? size : 8);
-    const bool fits = bits == 64 || (value >= -(int64_t{1} << (bits - 1)) &&
-                                     value < (int64_t{1} << (bits - 1)));
+    const bool fits =
+        bits == 64 || (value >= -(int64_t{1} << (bits - 1)) && value < (int64_t{1} << (bits - 1)));
     if (fits) {
       const uint64_t pattern = static_cast<uint64_t>(value);
       for (int32_t i = 0; i < size; ++i) {
@@ -198,8 +198,9 @@ void AppendDouble(std::string& out, const uint8_t* bytes) {
 
 std::string_view StringBytes(const uint8_t* bytes, int32_t size) {
   const void* zero = std::memchr(bytes, 0, static_cast<size_t>(size));
-  const size_t length =
-      zero == nullptr ? static_cast<size_t>(size) : static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes);
+  const size_t length = zero == nullptr
+                            ? static_cast<size_t>(size)
+                            : static_cast<size_t>(static_cast<const uint8_t*>(zero) - bytes);
   return {reinterpret_cast<const char*>(bytes), length};
 }
 

@@ -55,7 +55,8 @@ void OpenInput(const std::string& name, TInputFile& input) {
 void EnterDatabase(const std::string& dir, bool needsConfiguration) {
   if (chdir(dir.c_str()) != 0) throw TKorError(dir + ": cannot enter: " + strerror(errno));
   if (needsConfiguration && access(kConfigFileName, F_OK) != 0) {
-    throw TKorError(dir + ": no " + std::string(kConfigFileName) + " here: not a database directory");
+    throw TKorError(dir + ": no " + std::string(kConfigFileName) +
+                    " here: not a database directory");
   }
   SetLogFile("KORLIB.OUT");
 }

@@ -71,7 +71,8 @@ int64_t TKorClient::GetInt64() { return DecodeInt64(GetBytes(8)); }
 
 std::string TKorClient::GetString() {
   const int32_t length = GetInt();
-  if (length < 0 || length > kMaxReplyString) Malformed("string of length " + std::to_string(length));
+  if (length < 0 || length > kMaxReplyString)
+    Malformed("string of length " + std::to_string(length));
   const uint8_t* bytes = GetBytes(static_cast<size_t>(length));
   return std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
 }
@@ -202,7 +203,8 @@ int32_t TKorClient::OpenTable(int32_t table, int32_t fieldCount, int32_t transac
   ExpectOk(TCommand::OpenTable);
   const int32_t view = GetInt();
   if (view < 1) Malformed("view handle " + std::to_string(view));
-  if (ViewSizes.size() <= static_cast<size_t>(view)) ViewSizes.resize(static_cast<size_t>(view) + 1);
+  if (ViewSizes.size() <= static_cast<size_t>(view))
+    ViewSizes.resize(static_cast<size_t>(view) + 1);
   ViewSizes[static_cast<size_t>(view)] = static_cast<size_t>(recordSize);
   return view;
 }

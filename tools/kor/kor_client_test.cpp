@@ -72,10 +72,12 @@ TEST(KorClientTest, RefusesRepliesTheProtocolDoesNotPromise) {
   const TCase cases[] = {
       {"another greeting", Str("KOR") + Str("V 0.4"), nullptr,
        "unexpected reply: greeting other than KOR V 0.3"},
-      {"a greeting cut short", Str("KOR") + Int(5) + "V 0", nullptr, "the server ended the session"},
+      {"a greeting cut short", Str("KOR") + Int(5) + "V 0", nullptr,
+       "the server ended the session"},
       {"no reply", kGreeting, listTables, "the server ended the session"},
       {"not OK", kGreeting + Int(5), listTables, "unexpected reply: reply 5 to command 20"},
-      {"a negative count", kGreeting + Ints({0, -1}), listTables, "unexpected reply: negative count"},
+      {"a negative count", kGreeting + Ints({0, -1}), listTables,
+       "unexpected reply: negative count"},
       {"a huge name", kGreeting + Ints({0, 1, 1 << 30}), listTables,
        "unexpected reply: string of length 1073741824"},
       {"a list cut short", kGreeting + Ints({0, 2}) + Str("A") + Int(1) + Str("B"), listTables,
@@ -89,7 +91,9 @@ TEST(KorClientTest, RefusesRepliesTheProtocolDoesNotPromise) {
        [](TKorClient& client) { client.DescribeComparator(1); },
        "unexpected reply: comparator class 9"},
       {"a handle of 0", kGreeting + Ints({0, 0}),
-       [](TKorClient& client) { client.OpenTable(1, 1, 1, {{1, 1}}, 9); },
+       [](TKorClient& client) {
+         client.OpenTable(1, 1, 1, {{1, 1}}, 9);
+       },
        "unexpected reply: view handle 0"},
   };
   for (const TCase& c : cases) {
@@ -118,9 +122,11 @@ TEST(KorClientTest, DecodesRecordsOfAPageFromOneBuffer) {
   TKorClient client(transport);
   const int32_t view = client.OpenTable(1, 1, 1, {{1, 1}}, 9);
   std::string records;
-  EXPECT_EQ(client.FetchForward(view, 5, [&](const uint8_t* record) {
-    records.append(reinterpret_cast<const char*>(record), 9);
-  }), kAfterLast);
+  EXPECT_EQ(client.FetchForward(view, 5,
+                                [&](const uint8_t* record) {
+                                  records.append(reinterpret_cast<const char*>(record), 9);
+                                }),
+            kAfterLast);
   EXPECT_EQ(records, first + second);
 }
 

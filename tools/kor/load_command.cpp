@@ -115,7 +115,8 @@ void TLoader::ReadHeader() {
       case TCsvReader::TResult::End:
         throw TKorError(Options.File + ": empty; the first line must name the fields");
       case TCsvReader::TResult::Malformed:
-        throw TKorError(Options.File + ", line " + std::to_string(Csv.Line()) + ": " + Csv.Problem());
+        throw TKorError(Options.File + ", line " + std::to_string(Csv.Line()) + ": " +
+                        Csv.Problem());
       case TCsvReader::TResult::Record:
         break;
     }
@@ -232,8 +233,8 @@ void TLoader::RaiseIdCounter() {
 int TLoader::Run() {
   ReadHeader();
   Transaction = Client.BeginTransaction();
-  const int64_t batchLimit =
-      std::max<int64_t>(1, std::min<int64_t>(kBatchRecords, kBatchBytes / static_cast<int64_t>(Scratch.size())));
+  const int64_t batchLimit = std::max<int64_t>(
+      1, std::min<int64_t>(kBatchRecords, kBatchBytes / static_cast<int64_t>(Scratch.size())));
   for (bool atEnd = false; !atEnd;) {
     const int32_t nested = Client.BeginNestedTransaction(Transaction);
     const int32_t view = OpenView(nested);
@@ -267,7 +268,8 @@ int TLoader::Run() {
   } else {
     Client.RollbackTransaction(Transaction);
   }
-  const std::string counts = std::to_string(Read) + " records read, " + std::to_string(Refused) + " refused";
+  const std::string counts =
+      std::to_string(Read) + " records read, " + std::to_string(Refused) + " refused";
   if (commit) {
     printf("load %s: %s, %lld inserted and committed\n", Table.Name.c_str(), counts.c_str(),
            static_cast<long long>(Inserted));

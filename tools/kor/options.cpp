@@ -27,9 +27,8 @@ struct TCommandForm {
 };
 
 constexpr TCommandForm kForms[] = {
-    {"tables", 0, false},   {"comparators", 0, false}, {"counters", 0, false},
-    {"describe", 1, false}, {"dump", 1, false},        {"load", 2, false},
-    {"check", 0, true},
+    {"tables", 0, false}, {"comparators", 0, false}, {"counters", 0, false}, {"describe", 1, false},
+    {"dump", 1, false},   {"load", 2, false},        {"check", 0, true},
 };
 
 [[noreturn]] void Usage(const std::string& problem) { throw TKorError(problem + "\n" + kUsage); }

@@ -47,7 +47,8 @@ class TRecordLayout {
     return (record[BitmapOffset + i / 8] & (1u << (i % 8))) == 0;
   }
   void SetPresent(uint8_t* record, int32_t i) const {
-    record[BitmapOffset + i / 8] = static_cast<uint8_t>(record[BitmapOffset + i / 8] | (1u << (i % 8)));
+    record[BitmapOffset + i / 8] =
+        static_cast<uint8_t>(record[BitmapOffset + i / 8] | (1u << (i % 8)));
   }
   const uint8_t* FieldBytes(const uint8_t* record, int32_t i) const {
     return record + Field(i).Offset;

@@ -161,7 +161,8 @@ class TAlignedSink final : public TRecordSink {
       return Cell.size();
     }
     const uint8_t* bytes = Layout.FieldBytes(record, i);
-    if (field.Kind == TFieldKind::String) return AppendDisplayText(Cell, StringBytes(bytes, field.Size));
+    if (field.Kind == TFieldKind::String)
+      return AppendDisplayText(Cell, StringBytes(bytes, field.Size));
     AppendNumber(Cell, field, bytes);
     return Cell.size();
   }
@@ -204,7 +205,8 @@ class TAlignedSink final : public TRecordSink {
     for (size_t cell = 0; cell < SampleCells.size(); ++cell) {
       const int32_t i = static_cast<int32_t>(cell % Widths.size());
       if (i == 0) Line.clear();
-      AppendPadded(i, Sample.data() + start, SampleCells[cell].End - start, SampleCells[cell].Width);
+      AppendPadded(i, Sample.data() + start, SampleCells[cell].End - start,
+                   SampleCells[cell].Width);
       start = SampleCells[cell].End;
       if (i + 1 == Layout.FieldCount()) EndLine();
     }

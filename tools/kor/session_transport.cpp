@@ -5,7 +5,6 @@
 
 #include "korjni/boundary.h"
 #include "korjni/session.h"
-
 #include "tools/kor/engine_error_text.h"
 #include "tools/kor/kor_error.h"
 
@@ -21,10 +20,11 @@ constexpr size_t kMaxCall = std::numeric_limits<int32_t>::max();
 TSessionTransport::TSessionTransport(std::string dirName)
     : DisplayName("database " + std::move(dirName)) {
   std::string failure;
-  TOpenResult result = AtBoundary<TOpenResult>("KorInit", TOpenResult::Failed,
-                                               [&] { return OpenSession(failure); });
+  TOpenResult result =
+      AtBoundary<TOpenResult>("KorInit", TOpenResult::Failed, [&] { return OpenSession(failure); });
   if (result == TOpenResult::Opened) return;
-  if (result == TOpenResult::AlreadyOpen) throw TKorError(DisplayName + ": a session is already open");
+  if (result == TOpenResult::AlreadyOpen)
+    throw TKorError(DisplayName + ": a session is already open");
   throw TKorError(DisplayName + ": cannot open: " + DescribeForUser(failure));
 }
 
@@ -48,7 +48,8 @@ size_t TSessionTransport::Receive(uint8_t* buffer, size_t count) {
     return ReadSession(buffer, static_cast<int32_t>(std::min(count, kMaxCall)));
   });
   if (received <= 0) {
-    throw TKorError(DisplayName + ": the engine ended the session without a reply (see KORLIB.OUT)");
+    throw TKorError(DisplayName +
+                    ": the engine ended the session without a reply (see KORLIB.OUT)");
   }
   return static_cast<size_t>(received);
 }

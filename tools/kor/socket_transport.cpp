@@ -78,7 +78,8 @@ void TSocketTransport::Send(std::vector<uint8_t>& request) {
 }
 
 size_t TSocketTransport::Receive(uint8_t* buffer, size_t count) {
-  const int32_t received = OsReceive(Socket, buffer, static_cast<int32_t>(std::min(count, kMaxCall)));
+  const int32_t received =
+      OsReceive(Socket, buffer, static_cast<int32_t>(std::min(count, kMaxCall)));
   if (received < 0) throw TKorError(DisplayName + ": the connection failed: " + strerror(errno));
   if (received == 0) throw TKorError(DisplayName + ": the server ended the session");
   return static_cast<size_t>(received);

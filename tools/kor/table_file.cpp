@@ -10,7 +10,6 @@
 
 #include "engine/base/numeric.h"
 
-
 namespace kor::tool {
 
 namespace {
@@ -24,7 +23,8 @@ TTableFile::TTableFile(std::string fileName, int32_t recordSize)
   Fd = open(Name.c_str(), O_RDONLY | O_CLOEXEC);
   if (Fd < 0) throw TTableFileError(Name, std::string("cannot open: ") + strerror(errno));
   struct stat info {};
-  if (fstat(Fd, &info) != 0) throw TTableFileError(Name, std::string("cannot read: ") + strerror(errno));
+  if (fstat(Fd, &info) != 0)
+    throw TTableFileError(Name, std::string("cannot read: ") + strerror(errno));
   Size = info.st_size;
   if (BlockCount() >= 1) {
     ReadAt(0, 4);
@@ -42,11 +42,14 @@ void TTableFile::ReadAt(int64_t offset, size_t count) {
   if (Buffer.size() < count) Buffer.resize(count);
   size_t done = 0;
   while (done < count) {
-    const ssize_t n = pread(Fd, Buffer.data() + done, count - done, static_cast<off_t>(offset) + done);
+    const ssize_t n =
+        pread(Fd, Buffer.data() + done, count - done, static_cast<off_t>(offset) + done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw TTableFileError(Name, std::string("cannot read: ") + strerror(errno));
     // The file shrank under us: the engine never shrinks a table file.
-    if (n == 0) throw TTableFileError(Name, "the file ended at byte " + std::to_string(offset + static_cast<int64_t>(done)));
+    if (n == 0)
+      throw TTableFileError(
+          Name, "the file ended at byte " + std::to_string(offset + static_cast<int64_t>(done)));
     done += static_cast<size_t>(n);
   }
 }
