@@ -79,6 +79,36 @@ class ApiRulesTest extends SessionFixture {
   }
 
   @Test
+  void requestsAndRepliesOfMegabytesGoInParts() {
+    String text = "Zażółć gęślą jaźń ".repeat(300).substring(0, 5000);
+    try (Transaction tx = session.begin()) {
+      try (TableView wide = tx.open(ViewDefinition.of("WIDE").orderBy("N", "BYNUMBER"))) {
+        List<ViewRecord> batch = new ArrayList<>();
+        for (int n = 1; n <= 250; n++) batch.add(wide.newRecord().set("N", n).set("TEXT", text));
+        int sends = counting.sends;
+        assertTrue(wide.insertAll(batch), "1.25 MB in one request");
+        assertEquals(1, counting.sends - sends);
+      }
+      tx.commit();
+    }
+    try (Transaction tx = session.begin();
+         TableView wide = tx.open(ViewDefinition.of("WIDE").orderBy("N", "BYNUMBER"))) {
+      wide.seek(1);
+      int receives = counting.receives;
+      FetchResult all = wide.fetch(300);
+      assertTrue(counting.receives - receives >= 2, "more than the largest buffer at once");
+      assertEquals(250, all.records().size());
+      assertEquals(ViewStatus.AFTER_LAST, all.status().bits());
+      for (int n = 1; n <= 250; n++) {
+        ViewRecord r = all.records().get(n - 1);
+        assertEquals(n, r.getLong("N"));
+        assertEquals(text, r.getString("TEXT"));
+      }
+      assertEquals(ViewStatus.AFTER_LAST, wide.status().bits(), "a small reply after it");
+    }
+  }
+
+  @Test
   void iterationFromAKeyStartsThere() {
     commitPeople(10);
     try (Transaction tx = session.begin(); TableView view = people(tx)) {
@@ -190,7 +220,7 @@ class ApiRulesTest extends SessionFixture {
         () -> ViewDefinition.of("PEOPLE").orderBy(0, 1),
         () -> ViewDefinition.of("NOPE").orderBy("ID", "BYNUMBER"),
         () -> ViewDefinition.of(0).orderBy(1, 1),
-        () -> ViewDefinition.of(4).orderBy(1, 1));
+        () -> ViewDefinition.of(5).orderBy(1, 1));
     for (Supplier<ViewDefinition> definition : refused) {
       refusedInJava(IllegalArgumentException.class, () -> tx.open(definition.get()));
     }

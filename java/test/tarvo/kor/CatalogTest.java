@@ -16,7 +16,7 @@ class CatalogTest extends SessionFixture {
   @Test
   void tablesAreListedInDeclarationOrderWithTheirFields() {
     List<TableInfo> tables = session.tables();
-    assertEquals(List.of("PEOPLE 1", "CITIES 2", "WIDTHS 3"),
+    assertEquals(List.of("PEOPLE 1", "CITIES 2", "WIDTHS 3", "WIDE 4"),
         tables.stream().map(t -> t.name() + " " + t.number()).collect(Collectors.toList()));
     assertEquals("[ID INTEGER 8, NAME STRING 20, HEIGHT DOUBLE, AGE INTEGER 2, CITY_ID INTEGER 8]",
         session.table("people").fields().toString());

@@ -54,14 +54,14 @@ class SessionTest extends SessionFixture {
     assertTrue(e.getMessage().contains("EReaderSyntaxError"), e.getMessage());
     TestDatabase.write();
     session = TestDatabase.open();
-    assertEquals(3, session.tables().size());
+    assertEquals(4, session.tables().size());
   }
 
   @Test
   void secondSessionInTheProcessIsRefusedInJava() {
     IllegalStateException e = assertThrows(IllegalStateException.class, TestDatabase::open);
     assertTrue(e.getMessage().contains("already open"), e.getMessage());
-    assertEquals(3, session.tables().size(), "the first session goes on");
+    assertEquals(4, session.tables().size(), "the first session goes on");
   }
 
   @Test
@@ -69,7 +69,7 @@ class SessionTest extends SessionFixture {
     session.close();
     session = TestDatabase.open();
     assertTrue(session.isOpen());
-    assertEquals(3, session.tables().size());
+    assertEquals(4, session.tables().size());
   }
 
   @Test

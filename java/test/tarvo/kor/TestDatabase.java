@@ -15,7 +15,8 @@ import java.nio.file.Paths;
  * <ul>
  *   <li>PEOPLE (ID, NAME, HEIGHT, AGE, CITY_ID), unique on ID; has a counter;
  *   <li>CITIES (ID, NAME), unique on ID and on NAME under the Polish collation;
- *   <li>WIDTHS, one field of each width the client encodes, unique on I8.
+ *   <li>WIDTHS, one field of each width the client encodes, unique on I8;
+ *   <li>WIDE (N, TEXT of 5000 bytes), unique on N, for replies of megabytes.
  * </ul>
  * The counter file holds the commit clock TIME and a free counter INVOICE.
  */
@@ -55,6 +56,10 @@ final class TestDatabase {
       "  RECORDTYPE FIELD I1 INTEGER 1 FIELD I2 INTEGER 2 FIELD I3 INTEGER 3 FIELD I4 INTEGER 4",
       "    FIELD I8 INTEGER 8 FIELD I12 INTEGER 12 FIELD S4 STRING 4 FIELD D DOUBLE END",
       "  UNIQUEINDEXES INDEX FIELD I8 BYNUMBER END END",
+      "ENDTABLE",
+      "TABLE WIDE FILENAME 'WIDE.TBL'",
+      "  RECORDTYPE FIELD N INTEGER 4 FIELD TEXT STRING 5000 END",
+      "  UNIQUEINDEXES INDEX FIELD N BYNUMBER END END",
       "ENDTABLE",
       "END",
       "");
