@@ -33,6 +33,8 @@ final class ProtocolClient {
   /** Bytes of the greeting: length 3, "KOR", length 5, "V 0.3". */
   static final String PRODUCT = "KOR";
   static final String VERSION = "V 0.3";
+  /** What a server greets a client with that it turns away, followed by the reason. */
+  static final String REFUSAL = "ERR";
 
   /** Longest name the engine gives out: identifiers have at most 32 characters. */
   private static final int MAX_NAME = 256;
@@ -74,10 +76,16 @@ final class ProtocolClient {
     }
   }
 
-  /** Reads and checks the greeting the engine sends first. */
+  /**
+   * Reads and checks the greeting the engine sends first. A server that
+   * turns the client away greets with "ERR" and its reason instead.
+   */
   void readGreeting() {
     reply.expect(16);
     String product = reply.readString(charset, PRODUCT.length());
+    if (REFUSAL.equals(product)) {
+      throw end("the server refused the session: " + reply.readString(charset, MAX_NAME));
+    }
     String version = reply.readString(charset, VERSION.length());
     if (!PRODUCT.equals(product) || !VERSION.equals(version)) {
       throw end("the peer greeted with \"" + product + "\" \"" + version + "\", not a "
