@@ -52,9 +52,7 @@ TOpenResult OpenSession(std::string& failure) {
     auto reply = MakeRef<TStreamBuffer>(kPipeChunkSize);
     auto reader = MakeRef<TBinStreamReader>(MakeRef<TStreamBufferInputStream>(request));
     auto writer = MakeRef<TBinStreamWriter>(MakeRef<TStreamBufferOutputStream>(reply));
-    writer->WriteIdent("KOR");
-    writer->WriteString("V 0.3");
-    writer->Flush();
+    WriteGreeting(*writer);
     SessionExecutor = MakeRef<TProtocolExecutor>(engine, std::move(reader), std::move(writer));
     SessionEngine = std::move(engine);
     RequestPipe = std::move(request);

@@ -20,6 +20,12 @@ constexpr int32_t kMaxHandle = std::numeric_limits<int32_t>::max();
 
 }  // namespace
 
+void WriteGreeting(TWriter& writer) {
+  writer.WriteIdent("KOR");
+  writer.WriteString("V 0.3");
+  writer.Flush();
+}
+
 TProtocolExecutor::TProtocolExecutor(Ref<TEngine> engine, Ref<TReader> reader, Ref<TWriter> writer)
     : Engine(std::move(engine)),
       TableHandles(MakeRef<TObjectHolder>()),

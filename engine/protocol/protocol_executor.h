@@ -16,6 +16,11 @@ namespace kor {
 class TTable;
 class TTransaction;
 
+// Writes and flushes the greeting that opens every session, before its
+// first request: the 16 bytes length 3 "KOR", length 5 "V 0.3". Raises the
+// writer's EWriterError when the client cannot be reached.
+void WriteGreeting(TWriter& writer);
+
 // Serves one client session: each Step reads one request from the reader,
 // performs it on the engine and writes its reply to the writer (the
 // commands and their wire forms are listed in protocol_codes.h).

@@ -49,11 +49,8 @@ Ref<TProtocolExecutor> TZClientThread::OpenSession() {
       MakeRef<TZServerInputStream>(Socket->GetInputStream()), kSessionBufferSize));
   auto writer = MakeRef<TBinStreamWriter>(MakeRef<TBufferedOutputStream>(
       MakeRef<TZServerOutputStream>(Socket->GetOutputStream()), kSessionBufferSize));
-  // The greeting: 16 bytes, length 3 "KOR", length 5 "V 0.3".
   try {
-    writer->WriteIdent("KOR");
-    writer->WriteString("V 0.3");
-    writer->Flush();
+    WriteGreeting(*writer);
   } catch (const EWriterError&) {
     // The client is gone before its session began: nothing to serve. The
     // reader and the writer go with their handles.
