@@ -44,17 +44,6 @@ constexpr int32_t kWalkPage = 1024;
 // Instances of one kind of problem shown before the rest is only counted.
 constexpr int64_t kShown = 5;
 
-// The stored record: the two time fields, then the declared ones.
-TRecordLayout StoredLayout(const TRecordLayout& declared) {
-  TRecordLayout stored;
-  stored.AddField("!BEGTIME", TFieldKind::Integer, 8);
-  stored.AddField("!ENDTIME", TFieldKind::Integer, 8);
-  for (const TField& field : declared.AllFields())
-    stored.AddField(field.Name, field.Kind, field.Size);
-  stored.Freeze();
-  return stored;
-}
-
 uint64_t HashRecord(const uint8_t* record, size_t size) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (size_t i = 0; i < size; ++i) hash = (hash ^ record[i]) * 1099511628211ull;
@@ -122,9 +111,20 @@ class TReport {
   int64_t Problems = 0;
 };
 
+// A partial block at the end: the file was not written with this record
+// type (RecordTypeMismatch).
+void CheckSize(TReport& report, const TTableFile& file) {
+  if (file.TrailingBytes() == 0) return;
+  report.Problem(file.FileName(), std::to_string(file.TrailingBytes()) +
+                                      " bytes after the last whole block of " +
+                                      std::to_string(file.BlockSize()) +
+                                      ": not written with the structure file's record type");
+}
+
 // The file as the last engine left it (before this check's engine opens it).
 void CheckClosedFile(TReport& report, TTableFile& file) {
   const std::string& name = file.FileName();
+  CheckSize(report, file);
   const int64_t blocks = file.BlockCount();
   if (blocks < 1) return report.Note(name, "no header block yet; the engine creates it");
   std::vector<int32_t> statuses(static_cast<size_t>(blocks), kStatusUsed);
@@ -260,14 +260,9 @@ class TTableChecker {
 void TTableChecker::Run(bool inProcess) {
   const std::string& name = Declaration.FileName;
   TTableFile file(name, Stored.RecordSize());
-  if (file.TrailingBytes() != 0) {
-    Report.Problem(name, std::to_string(file.TrailingBytes()) +
-                             " bytes after the last whole block of " +
-                             std::to_string(file.BlockSize()) +
-                             " (written with another record type?); the engine ignores them");
-  }
   if (!inProcess) {
-    // No earlier reading: the statuses are checked here.
+    // No earlier reading: the size and the statuses are checked here.
+    CheckSize(Report, file);
     int64_t odd = 0;
     file.ForEachBlock([&](int64_t, int32_t status, const uint8_t*) {
       if (status != kStatusUsed && status != kStatusFree) ++odd;
@@ -377,12 +372,24 @@ int RunCheck(TDatabase& database, const TOptions& /*options*/) {
     for (size_t t = 0; t < files.Tables.size(); ++t) {
       const TTableDeclaration& table = files.Tables[t];
       try {
-        TTableFile file(table.FileName, StoredLayout(table.Declared).RecordSize());
+        TTableFile file(table.FileName, StoredLayout(table.Declared).RecordSize());  // read-only
         CheckClosedFile(reports[t], file);
       } catch (const TTableFileError& e) {
         reports[t].Problem(table.FileName, "before the engine opened it: " + e.Reason());
       }
     }
+  }
+  if (const std::string mismatch = RecordTypeMismatch(files); !mismatch.empty()) {
+    // Opening would cost that file its records: report what the files show.
+    int64_t problems = 0;
+    for (size_t t = 0; t < files.Tables.size(); ++t) {
+      printf("table %s (%s)\n", files.Tables[t].Name.c_str(), files.Tables[t].FileName.c_str());
+      reports[t].Print();
+      problems += reports[t].ProblemCount();
+    }
+    printf("check: %lld problem%s; the engine was not opened: %s\n",
+           static_cast<long long>(problems), problems == 1 ? "" : "s", mismatch.c_str());
+    return kExitFindings;
   }
   TKorClient& client = database.Open();
   const TCatalogue catalogue(client);

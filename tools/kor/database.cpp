@@ -1,5 +1,6 @@
 #include "tools/kor/database.h"
 
+#include "tools/kor/kor_error.h"
 #include "tools/kor/session_transport.h"
 #include "tools/kor/socket_transport.h"
 
@@ -24,12 +25,26 @@ TDatabase::~TDatabase() {
 TKorClient& TDatabase::Open() {
   if (Client) return *Client;
   if (InProcess()) {
+    RefuseMismatchedTableFiles();
     Transport = std::make_unique<TSessionTransport>(DirName);
   } else {
     Transport = std::make_unique<TSocketTransport>(Connect);
   }
   Client = std::make_unique<TKorClient>(*Transport);
   return *Client;
+}
+
+void TDatabase::RefuseMismatchedTableFiles() {
+  const TDatabaseFiles* files = nullptr;
+  try {
+    files = Files();
+  } catch (const TKorError&) {
+    // Swallowed: the engine reads the same files next and reports what is
+    // wrong with them in its own words.
+    return;
+  }
+  const std::string mismatch = RecordTypeMismatch(*files);
+  if (!mismatch.empty()) throw TKorError(mismatch);
 }
 
 const TDatabaseFiles* TDatabase::Files() {

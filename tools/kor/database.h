@@ -24,13 +24,18 @@ class TDatabase {
   TDatabase& operator=(const TDatabase&) = delete;
 
   bool InProcess() const { return Connect.empty(); }
-  // Opens the session (the engine starts here when in this process).
+  // Opens the session (the engine starts here when in this process). In
+  // this process, a table file not written with its declared record type
+  // is refused first (RecordTypeMismatch), so that opening cannot cost it
+  // its records.
   TKorClient& Open();
   // The configuration and structure files of the directory, read-only; none
   // over a connection without a directory. Read once.
   const TDatabaseFiles* Files();
 
  private:
+  void RefuseMismatchedTableFiles();
+
   std::string Connect;
   std::string DirName;
   std::unique_ptr<TTransport> Transport;

@@ -1,8 +1,10 @@
 #include "tools/kor/database_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -84,6 +86,37 @@ TTableDeclaration ReadTable(TTextStreamReader& reader) {
 }
 
 }  // namespace
+
+TRecordLayout StoredLayout(const TRecordLayout& declared) {
+  TRecordLayout stored;
+  stored.AddField("!BEGTIME", TFieldKind::Integer, 8);
+  stored.AddField("!ENDTIME", TFieldKind::Integer, 8);
+  for (const TField& field : declared.AllFields())
+    stored.AddField(field.Name, field.Kind, field.Size);
+  stored.Freeze();
+  return stored;
+}
+
+int32_t BlockSizeOf(const TRecordLayout& declared) {
+  constexpr int32_t kStatusSize = 4;
+  constexpr int32_t kMinBlockSize = 8;
+  return std::max(StoredLayout(declared).RecordSize() + kStatusSize, kMinBlockSize);
+}
+
+std::string RecordTypeMismatch(const TDatabaseFiles& files) {
+  for (const TTableDeclaration& table : files.Tables) {
+    struct stat info {};
+    if (stat(table.FileName.c_str(), &info) != 0) continue;  // the engine creates it
+    const int64_t blockSize = BlockSizeOf(table.Declared);
+    const int64_t rest = static_cast<int64_t>(info.st_size) % blockSize;
+    if (rest == 0) continue;
+    return table.FileName + ": " + std::to_string(rest) + " bytes after its last whole block of " +
+           std::to_string(blockSize) + ": not written with the record type of " + table.Name +
+           " in " + files.Settings.StructFileName +
+           "; not opened, as the engine's recovery would drop its records";
+  }
+  return {};
+}
 
 std::string ReadFileBytes(const std::string& fileName) {
   const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);

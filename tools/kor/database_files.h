@@ -34,6 +34,22 @@ struct TDatabaseFiles {
   std::vector<TTableDeclaration> Tables;
 };
 
+// The layout of a table's stored records (the block payload): !BEGTIME and
+// !ENDTIME, 8 bytes each, then the declared fields, then the null bitmap
+// of them all.
+TRecordLayout StoredLayout(const TRecordLayout& declared);
+// The block size of a table file: the stored record and its status word,
+// at least 8 bytes.
+int32_t BlockSizeOf(const TRecordLayout& declared);
+
+// A table file whose size is not a whole number of its blocks was not
+// written with the record type the structure file declares (the file does
+// not record its own). The engine would open it anyway, and its start-up
+// recovery would read the misplaced bytes as times and drop the records
+// they seem to end, so such a file must not be opened. Returns a message
+// naming the first such file, or empty.
+std::string RecordTypeMismatch(const TDatabaseFiles& files);
+
 // Reads "CONFIG.ZSR" and the structure file in the current directory.
 // Raises TKorError naming the file (and line) that cannot be read.
 TDatabaseFiles ReadDatabaseFiles();

@@ -365,11 +365,15 @@ TEST_F(KorToolTest, CheckFindsWhatDamagedTableFilesHold) {
        {"  note: PERSON.TBL: 1 versions of unfinished or ended transactions, which the engine's "
         "recovery drops or reopens",
         "  file: 17 blocks of 49 bytes, 4 versions, 4 records, 12 free blocks"}},
+      // Not opened: the engine would read the records with a wrong layout.
       {"a partial block at the end",
        [](std::string& file) { file += "xyz"; },
        1,
-       {"  problem: PERSON.TBL: 3 bytes after the last whole block of 49 (written with another "
-        "record type?); the engine ignores them"}},
+       {"  problem: PERSON.TBL: 3 bytes after the last whole block of 49: not written with the "
+        "structure file's record type",
+        "check: 1 problem; the engine was not opened: PERSON.TBL: 3 bytes after its last whole "
+        "block of 49: not written with the record type of PERSON in STRUCT.ZSR; not opened, as "
+        "the engine's recovery would drop its records"}},
       {"no table file",
        [](std::string&) {},
        1,
@@ -406,6 +410,13 @@ TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
   WriteDatabase(broken, 7000);
   test::WriteWholeFile(broken + "/STRUCT.ZSR",
                        "COMPFUNC BYNUMBER INTEGERCOMPFUNC\nTABLE T\n  FILE 'T.TBL'\n");
+  // NAME widened from 12 to 16 bytes over the file written with 12.
+  const std::string changed = Scratch.File("changed");
+  std::filesystem::copy(Db, changed, std::filesystem::copy_options::recursive);
+  std::string structure = kStructure;
+  structure.replace(structure.find("NAME STRING 12"), 14, "NAME STRING 16");
+  test::WriteWholeFile(changed + "/STRUCT.ZSR", structure);
+  const std::string tableFile = test::ReadWholeFile(changed + "/PERSON.TBL");
   test::WriteWholeFile(Scratch.File("bad.csv"), "ID,AGE\n1,2\n");
   test::WriteWholeFile(Scratch.File("twice.csv"), "ID,id\n1,2\n");
   test::WriteWholeFile(Scratch.File("empty.csv"), "");
@@ -438,6 +449,10 @@ TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
        "kor: " + Scratch.File("twice.csv") + ", line 1: field id named twice\n"},
       {{"load", Db, "PERSON", Scratch.File("empty.csv")},
        "kor: " + Scratch.File("empty.csv") + ": empty; the first line must name the fields\n"},
+      {{"dump", changed, "PERSON"},
+       "kor: PERSON.TBL: 38 bytes after its last whole block of 53: not written with the record "
+       "type of PERSON in STRUCT.ZSR; not opened, as the engine's recovery would drop its "
+       "records\n"},
       {{"--connect", "127.0.0.1:1", "tables"},
        "kor: korserver 127.0.0.1:1: cannot connect: Connection refused\n"},
       {{"--connect", "localhost", "tables"}, "kor: korserver localhost: expected HOST:PORT\n"},
@@ -451,8 +466,10 @@ TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
     EXPECT_EQ(run.Err, c.Err);
     EXPECT_EQ(run.Out, "");
   }
-  // Nothing was created in the directory that is not a database.
+  // Nothing was created in the directory that is not a database, and the
+  // table file of another record type kept its records.
   EXPECT_TRUE(std::filesystem::is_empty(bare));
+  EXPECT_EQ(test::ReadWholeFile(changed + "/PERSON.TBL"), tableFile);
 }
 
 TEST_F(KorToolTest, RefusesAWrongCommandLineWithItsUsage) {
