@@ -117,4 +117,20 @@ std::vector<TKeyPart> DefaultOrder(const TCatalogue& catalogue, const TTableInfo
                   ": no comparator of the database accepts any of its fields");
 }
 
+int32_t OpenView(TKorClient& client, const TCatalogue& catalogue, const TTableInfo& table,
+                 int32_t transaction, const std::vector<TKeyPart>& order) {
+  try {
+    return client.OpenTable(table.Number, table.Layout.FieldCount(), transaction, order,
+                            table.Layout.RecordSize());
+  } catch (const TKorError& e) {
+    std::string by;
+    for (const TKeyPart& part : order) {
+      by += (by.empty() ? "" : ", ") + table.Layout.Field(part.Field - 1).Name + " " +
+            catalogue.Comparator(part.Comparator).Name;
+    }
+    throw TKorError("cannot open " + table.Name + " ordered by " + by +
+                    " (keys too large for the " + "index pages?): " + e.what());
+  }
+}
+
 }  // namespace kor::tool

@@ -78,4 +78,11 @@ std::optional<std::vector<TKeyPart>> IndexOrder(const TCatalogue& catalogue,
 std::vector<TKeyPart> DefaultOrder(const TCatalogue& catalogue, const TTableInfo& table,
                                    const TTableDeclaration* declaration);
 
+// Opens a view of every field of `table` in `transaction`, ordered by
+// `order` (7). The engine ends the session instead of opening a view it
+// cannot build (keys too large for its index pages); that is reported as a
+// TKorError naming the table and the order.
+int32_t OpenView(TKorClient& client, const TCatalogue& catalogue, const TTableInfo& table,
+                 int32_t transaction, const std::vector<TKeyPart>& order);
+
 }  // namespace kor::tool

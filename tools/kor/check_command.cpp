@@ -295,8 +295,7 @@ void TTableChecker::WalkIndex(int32_t transaction, const std::vector<TIndexPart>
         name, indexName + " names a field or comparator that the engine does not serve");
   }
   const TKeyOrder keyOrder(Catalogue, Table.Layout, *order);
-  const int32_t view = Client.OpenTable(Table.Number, Table.Layout.FieldCount(), transaction,
-                                        *order, Table.Layout.RecordSize());
+  const int32_t view = OpenView(Client, Catalogue, Table, transaction, *order);
   Client.SetTablePosition(view, kModeBeforeFirst);
   int32_t status = Client.MoveBy(view, 1);
   const size_t size = static_cast<size_t>(Table.Layout.RecordSize());

@@ -87,8 +87,7 @@ int RunDump(TDatabase& database, const TOptions& options) {
   const TKeyOrder keyOrder(catalogue, table.Layout, order);
 
   const int32_t transaction = client.BeginTransaction();
-  const int32_t view = client.OpenTable(table.Number, table.Layout.FieldCount(), transaction, order,
-                                        table.Layout.RecordSize());
+  const int32_t view = OpenView(client, catalogue, table, transaction, order);
   int32_t status = 0;
   if (whereCount > 0) {
     status = client.SeekForward(view, search.data(), whereCount);

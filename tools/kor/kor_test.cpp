@@ -417,6 +417,15 @@ TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
   structure.replace(structure.find("NAME STRING 12"), 14, "NAME STRING 16");
   test::WriteWholeFile(changed + "/STRUCT.ZSR", structure);
   const std::string tableFile = test::ReadWholeFile(changed + "/PERSON.TBL");
+  // A text too wide for a key of the 4096-byte index pages.
+  const std::string wide = Scratch.File("wide");
+  std::filesystem::create_directory(wide);
+  WriteDatabase(wide, 7000);
+  test::WriteWholeFile(
+      wide + "/STRUCT.ZSR",
+      "COMPFUNC BYNUMBER INTEGERCOMPFUNC\nCOMPFUNC BYTEXT STRINGCOMPFUNC 'ab'\n"
+      "TABLE T FILENAME 'T.TBL' RECORDTYPE FIELD ID INTEGER 8 FIELD BODY STRING 5000 "
+      "END UNIQUEINDEXES END ENDTABLE END\n");
   test::WriteWholeFile(Scratch.File("bad.csv"), "ID,AGE\n1,2\n");
   test::WriteWholeFile(Scratch.File("twice.csv"), "ID,id\n1,2\n");
   test::WriteWholeFile(Scratch.File("empty.csv"), "");
@@ -453,6 +462,10 @@ TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
        "kor: PERSON.TBL: 38 bytes after its last whole block of 53: not written with the record "
        "type of PERSON in STRUCT.ZSR; not opened, as the engine's recovery would drop its "
        "records\n"},
+      {{"dump", wide, "T", "--order", "BODY"},
+       "kor: cannot open T ordered by BODY BYTEXT (keys too large for the index pages?): "
+       "database " +
+           wide + ": the engine ended the session without a reply (see KORLIB.OUT)\n"},
       {{"--connect", "127.0.0.1:1", "tables"},
        "kor: korserver 127.0.0.1:1: cannot connect: Connection refused\n"},
       {{"--connect", "localhost", "tables"}, "kor: korserver localhost: expected HOST:PORT\n"},

@@ -75,8 +75,7 @@ class TLoader {
   void ReportRefusals();
   void NoteInserted(const uint8_t* record);
   int32_t OpenView(int32_t transaction) {
-    return Client.OpenTable(Table.Number, Table.Layout.FieldCount(), transaction, Order,
-                            Table.Layout.RecordSize());
+    return tool::OpenView(Client, Catalogue, Table, transaction, Order);
   }
   int32_t IntegerIdField() const {
     const int32_t field = Table.Layout.FieldNumber("ID");
