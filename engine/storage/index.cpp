@@ -109,7 +109,11 @@ TIndex::TIndex(Ref<TIndexFile> indexFile, Ref<TRecordType> keyRecordType,
 }
 
 TIndex::~TIndex() {
-  FreeTree(*RootPage);
+  // Every leaf is as deep as the leftmost one (rule 2), so the pages whose
+  // children are leaves are known without reading those leaves.
+  int32_t height = 0;
+  for (TPage* page = RootPage; !page->IsLeaf(); page = &page->Child(0)) ++height;
+  FreeTree(*RootPage, height);
   FailIf(RootPage != nullptr);
   CompFunc.Reset();
   KeyType.Reset();
@@ -117,9 +121,13 @@ TIndex::~TIndex() {
   Deactivate();
 }
 
-void TIndex::FreeTree(TPage& page) {
-  if (!page.IsLeaf()) {
-    for (int32_t i = 0; i <= page.Count(); ++i) FreeTree(page.Child(i));
+// Depth first, children in order before their page; `levels` is the
+// number of levels below `page`. Leaves are freed by number, unread.
+void TIndex::FreeTree(TPage& page, int32_t levels) {
+  if (levels == 1) {
+    page.FreeLeafChildren();
+  } else if (levels > 1) {
+    for (int32_t i = 0; i <= page.Count(); ++i) FreeTree(page.Child(i), levels - 1);
   }
   page.Free();
 }

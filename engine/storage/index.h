@@ -78,7 +78,7 @@ class TIndex final : public TREManager {
  private:
   friend class TPage;
 
-  void FreeTree(TPage& page);
+  void FreeTree(TPage& page, int32_t levels);
 
   Ref<TIndexFile> File;
   TPage* RootPage = nullptr;

@@ -146,6 +146,11 @@ void TIndexFile::FreePage(TCachedPage& page) {
   }
 }
 
+void TIndexFile::FreePageNumber(int32_t number) {
+  FailIf(number < 0 || number >= PageCount());
+  FreePages->Push(number);
+}
+
 void TIndexFile::PinPage(TCachedPage& page) {
   FailIf(page.Pinned);
   if (page.Data != nullptr) {

@@ -108,6 +108,9 @@ class TIndexFile final : public TRCObject {
   // Returns the page number for reuse; drops the buffer unwritten.
   // REQUIRES: not pinned.
   void FreePage(TCachedPage& page);
+  // The same for a page that has no TCachedPage (and so no buffer): only
+  // its number is returned. REQUIRES: a page of this file in use.
+  void FreePageNumber(int32_t number);
   // Makes the buffer of `page` available for use and change, reading the
   // page on a miss. REQUIRES: not pinned (pins do not nest).
   void PinPage(TCachedPage& page);

@@ -183,6 +183,29 @@ void TIndexPtr::Insert(const unsigned char* key) {
   int32_t a;
   int32_t levels;
   TPage* leaf = Descend(key, -1, true, a, &levels);
+  InsertInLeaf(*leaf, a, levels, key);
+}
+
+// The last key of the tree is the last key of its rightmost leaf (rule 3),
+// and a search for a larger key takes the last child at every level: so
+// the right edge is the path Insert would find, without comparisons.
+void TIndexPtr::Append(const unsigned char* key) {
+  Detach();
+  TPage* leaf = &Tree->Root();
+  int32_t levels = 1;
+  for (; !leaf->IsLeaf(); ++levels) leaf = &leaf->Child(leaf->Count());
+  const int32_t a = leaf->Count();
+  if (a > 0) {
+    leaf->Pin();
+    const int order = Tree->Compare(key, leaf->Key(a - 1), -1);
+    leaf->Unpin();
+    FailIf(order <= 0);
+  }
+  InsertInLeaf(*leaf, a, levels, key);
+}
+
+void TIndexPtr::InsertInLeaf(TPage& page, int32_t a, int32_t levels, const unsigned char* key) {
+  TPage* leaf = &page;
   // A split of every level adds a page per level and a new root: reserved
   // now, so that a full file raises before the tree changes.
   Tree->IndexFile().ReservePages(levels + 1);

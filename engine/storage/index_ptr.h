@@ -61,6 +61,10 @@ class TIndexPtr : public TRCObject {
   // anything changes, when the index file cannot grow for the pages a
   // split may need.
   void Insert(const unsigned char* key);
+  // Insert of a key greater on all parts than every key of the tree (as a
+  // build in key order adds them), found along the right edge without a
+  // search. A key that is not greater is a caller's bug (fatal).
+  void Append(const unsigned char* key);
   // Removes the entry; this cursor and every other one on the entry end
   // detached. REQUIRES: IsOnEntry().
   void Delete();
@@ -99,6 +103,9 @@ class TIndexPtr : public TRCObject {
   // The position after key `slot` of a leaf (slot may be -1), climbing to
   // the ancestors when the leaf is exhausted.
   void NextFromLeaf(TPage* page, int32_t slot);
+  // The second half of Insert: `key` into `leaf` at slot a, the leaf
+  // `levels` deep; the cursor ends on it.
+  void InsertInLeaf(TPage& leaf, int32_t a, int32_t levels, const unsigned char* key);
   // The position before key `slot` of a leaf (slot may be Count()).
   void PriorFromLeaf(TPage* page, int32_t slot);
   // The first (last) entry of the subtree under `page`.

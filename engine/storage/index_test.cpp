@@ -306,6 +306,54 @@ TEST_F(IndexTest, InsertLeavesTheCursorOnTheNewKeyThroughRootSplits) {
   EXPECT_GE(rootSplits, 4);
 }
 
+// Append takes the path Insert would take for a key above every other:
+// the two trees grow alike, page for page, also when the right edge has to
+// be read back from a pool of two buffers.
+TEST_F(IndexTest, AppendGrowsTheTreeAsInsertWouldAlongTheRightEdge) {
+  TTestKeys keys(0, false);
+  auto inserted = keys.NewIndex(NewFile(6, 2));
+  auto appended = keys.NewIndex(NewFile(6, 2));
+  auto inserter = MakeRef<TIndexPtr>(inserted);
+  auto appender = MakeRef<TIndexPtr>(appended);
+  for (int32_t a = 1; a <= 300; ++a) {
+    inserter->Insert(keys.Key(3 * a).data());
+    appender->Append(keys.Key(3 * a).data());
+    ASSERT_TRUE(appender->IsOnEntry());
+    ASSERT_EQ(EntryA(*appender, keys), 3 * a);
+    TIndexShape insertedShape;
+    TIndexShape appendedShape;
+    ASSERT_EQ(inserted->CheckInvariants(&insertedShape), "");
+    ASSERT_EQ(appended->CheckInvariants(&appendedShape), "");
+    ASSERT_EQ(appendedShape.Pages, insertedShape.Pages);
+    ASSERT_EQ(appendedShape.Height, insertedShape.Height);
+  }
+  EXPECT_EQ(Walk(*appended, keys, true), Walk(*inserted, keys, true));
+  appender->Insert(keys.Key(451).data());  // Insert still finds any place
+  std::string log = FatalLogOf([&] { appender->Append(keys.Key(900).data()); });
+  EXPECT_NE(log.find("ErrB"), std::string::npos) << log;
+  EXPECT_EQ(appended->CheckInvariants(), "");
+}
+
+// Destroying a tree reads its internal pages only: a leaf is freed by the
+// number its parent holds.
+TEST_F(IndexTest, DestroyingATreeReadsNoLeaf) {
+  TTestKeys keys(0, false);
+  auto file = NewFile(6, 4);
+  auto index = keys.NewIndex(file);
+  std::vector<int32_t> values;
+  for (int32_t i = 0; i < 400; ++i) values.push_back((i * 7) % 400);
+  InsertAll(*index, keys, values);
+  TIndexShape shape;
+  ASSERT_EQ(index->CheckInvariants(&shape), "");
+  ASSERT_GE(shape.Height, 3);
+  index->ReleaseIdlePages();
+  const int64_t reads = file->PageReads();
+  const int32_t leaves = (shape.Pages + 1) / 2;  // at least half the pages of a tree of degree 2
+  index.Reset();
+  EXPECT_LE(file->PageReads() - reads, shape.Pages - leaves);
+  EXPECT_EQ(file->FreePageCount(), file->PageCount());
+}
+
 TEST_F(IndexTest, DeletingEveryKeyReturnsAllPagesButTheRoot) {
   TTestKeys keys(0, false);
   auto file = NewFile(6);

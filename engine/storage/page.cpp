@@ -242,6 +242,19 @@ void TPage::Free() {
   delete this;
 }
 
+void TPage::FreeLeafChildren() {
+  FailIf(Leaf);
+  for (int32_t i = 0; i <= KeyCount; ++i) {
+    if (Children[i].Object != nullptr) {
+      FailIf(!Children[i].Object->IsLeaf());
+      Children[i].Object->Free();
+    } else {
+      Owner->IndexFile().FreePageNumber(Children[i].Number);
+      Children[i] = {nullptr, kUnlinkedMark};
+    }
+  }
+}
+
 // Merge of this page L with its right sibling R, around dividing key j of
 // their parent F (L is child j, R child j+1), when both fit one page:
 //   L: keys of L, key j of F, keys of R   (children of L, then of R)

@@ -104,6 +104,10 @@ class TPage final : public TCachedPage {
   // from its parent, or dropping the index's use when it is the root.
   // REQUIRES: not pinned, no cursor, no loaded child.
   void Free();
+  // Frees every child of this page, in order, without loading those not
+  // loaded: a leaf's page is all there is to free, and its number is here.
+  // REQUIRES: internal, its children leaves, none pinned or with a cursor.
+  void FreeLeafChildren();
 
   // Key i and pointer i+1 joined into units of this size.
   int32_t UnitSize() const { return Unit; }

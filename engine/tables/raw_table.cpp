@@ -1,5 +1,8 @@
 #include "engine/tables/raw_table.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "engine/base/exceptions.h"
 #include "engine/base/fatal.h"
 #include "engine/base/numeric.h"
@@ -30,6 +33,62 @@ namespace {
 // pages deep; one insertion splits at most every page on its path and adds
 // a root.
 constexpr int32_t kPagesPerInsert = 32;
+
+// An index build collects keys up to this many bytes, sorts them and
+// inserts them in key order.
+constexpr size_t kBuildRunBytes = 32 * 1024 * 1024;
+
+// The keys of an index build, added in address order and inserted into
+// the tree sorted, a run of up to kBuildRunBytes at a time: insertions in
+// key order walk the tree along its right edge, where the pages are in
+// the buffer pool, instead of touching a page anywhere for every record.
+// The tree ends with the same keys either way.
+class TSortedKeyRun {
+ public:
+  explicit TSortedKeyRun(TTableIndex& index)
+      : Index(index), KeySize(static_cast<size_t>(index.KeyRecordType().RecordSize())) {}
+
+  void Add(int32_t address, const unsigned char* record) {
+    if (Keys.size() + KeySize > kBuildRunBytes) Flush();
+    Keys.resize(Keys.size() + KeySize);
+    Index.MakeKey(address, record, Keys.data() + Keys.size() - KeySize);
+  }
+
+  // Inserts the keys collected so far and starts a new run. The keys come
+  // mostly in order (a table read in address order whose addresses follow
+  // the index's order): the ordered prefix is kept, the rest sorted and
+  // merged in.
+  void Flush() {
+    const size_t count = Keys.size() / KeySize;
+    std::vector<uint32_t> order(count);
+    for (size_t i = 0; i < count; ++i) order[i] = static_cast<uint32_t>(i);
+    const TRecordCompFunc& compare = Index.KeyComparison();
+    const unsigned char* keys = Keys.data();
+    const size_t size = KeySize;
+    auto less = [&](uint32_t a, uint32_t b) {
+      return compare.CompareRecords(keys + a * size, keys + b * size, -1) < 0;
+    };
+    auto sorted = std::is_sorted_until(order.begin(), order.end(), less);
+    std::sort(sorted, order.end(), less);
+    std::inplace_merge(order.begin(), sorted, order.end(), less);
+    TIndexFile& indexFile = Index.RawTable().TransactionMgr().IndexFile();
+    // The first run goes into an empty tree, so each of its keys is the
+    // greatest yet; a later run's may fall anywhere.
+    const bool appending = First;
+    for (uint32_t i : order) {
+      indexFile.ReservePages(kPagesPerInsert);
+      Index.InsertKey(keys + i * size, appending);
+    }
+    Keys.clear();
+    First = false;
+  }
+
+ private:
+  TTableIndex& Index;
+  const size_t KeySize;
+  std::vector<unsigned char> Keys;
+  bool First = true;
+};
 
 }  // namespace
 
@@ -253,12 +312,13 @@ Ref<TTableIndex> TRawTable::BuildIndex(Ref<TRecordCompFunc> storedComparison) {
   // inside an insertion; a failure here destroys the unfinished index.
   indexFile.ReservePages(kPagesPerInsert);
   auto index = MakeRef<TTableIndex>(*this, std::move(storedComparison));
+  TSortedKeyRun keys(*index);
   unsigned char* record = RecordBuffer.get();
   for (int32_t address = Blocks->FindNextUsed(0, record); address != -1;
        address = Blocks->FindNextUsed(address, record)) {
-    indexFile.ReservePages(kPagesPerInsert);
-    index->InsertEntry(address, record);
+    keys.Add(address, record);
   }
+  keys.Flush();
   return index;
 }
 

@@ -89,6 +89,20 @@ void TTableIndex::BuildKey(int32_t address, const unsigned char* record) {
   KeyType->SetField(WorkKey.get(), kAddressField, bytes);
 }
 
+void TTableIndex::MakeKey(int32_t address, const unsigned char* record, unsigned char* key) {
+  BuildKey(address, record);
+  memcpy(key, WorkKey.get(), static_cast<size_t>(KeyType->RecordSize()));
+}
+
+void TTableIndex::InsertKey(const unsigned char* key, bool last) {
+  if (last) {
+    Cursor->Append(key);
+  } else {
+    Cursor->Insert(key);
+  }
+  Cursor->Detach();
+}
+
 void TTableIndex::SeekWorkKey() {
   Cursor->Seek(WorkKey.get(), -1, true);
   FailIf(Cursor->IsDetached() || Cursor->IsBOF() || Cursor->IsEOF());

@@ -82,6 +82,14 @@ class TTableIndex final : public TRCObject {
   // Writes the record's times into its key. REQUIRES: the key is in the
   // index.
   void RewriteEntry(int32_t address, const unsigned char* record);
+  // For an index build: the key of `record` at `address` into `key`
+  // (KeyRecordType().RecordSize() bytes), the bytes InsertEntry would add;
+  // InsertKey adds such a key, `last` when it is greater than every key of
+  // the index (TIndexPtr::Append); KeyComparison orders keys as the tree
+  // does.
+  void MakeKey(int32_t address, const unsigned char* record, unsigned char* key);
+  void InsertKey(const unsigned char* key, bool last);
+  const TRecordCompFunc& KeyComparison() const { return *KeyOrder; }
   // On a unique index: whether `transaction` may insert `record` (stored
   // layout). False while the index holds a version with the same key whose
   // end the transaction does not see: a live version, even one it cannot
