@@ -32,17 +32,6 @@ std::string TypeText(const TField& field) {
   return text;
 }
 
-// The unique indexes the structure file declares for `table`, if it can be
-// read here.
-const TTableDeclaration* Declaration(TDatabase& database, const std::string& table) {
-  const TDatabaseFiles* files = database.Files();
-  if (files == nullptr) return nullptr;
-  for (const TTableDeclaration& declaration : files->Tables) {
-    if (SameNameIgnoringCase(declaration.Name, table)) return &declaration;
-  }
-  return nullptr;
-}
-
 std::string IndexText(const std::vector<TIndexPart>& parts) {
   std::string text;
   for (const TIndexPart& part : parts) {
@@ -139,7 +128,7 @@ int ListCounters(TDatabase& database, const TOptions& options) {
 int Describe(TDatabase& database, const TOptions& options) {
   TCatalogue catalogue(database.Open());
   const TTableInfo info = catalogue.Table(options.Table);
-  const TTableDeclaration* declaration = Declaration(database, info.Name);
+  const TTableDeclaration* declaration = database.Declaration(info.Name);
   TTextTable table({{"NUMBER", true}, {"FIELD"}, {"TYPE"}, {"OFFSET", true}, {"ORDERED BY"}});
   std::string json =
       "{\"table\":" + Json(info.Name) + ",\"number\":" + std::to_string(info.Number) +

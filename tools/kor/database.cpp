@@ -53,4 +53,13 @@ const TDatabaseFiles* TDatabase::Files() {
   return &*DirectoryFiles;
 }
 
+const TTableDeclaration* TDatabase::Declaration(const std::string& table) {
+  const TDatabaseFiles* files = Files();
+  if (files == nullptr) return nullptr;
+  for (const TTableDeclaration& declaration : files->Tables) {
+    if (SameNameIgnoringCase(declaration.Name, table)) return &declaration;
+  }
+  return nullptr;
+}
+
 }  // namespace kor::tool

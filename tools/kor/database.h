@@ -32,6 +32,9 @@ class TDatabase {
   // The configuration and structure files of the directory, read-only; none
   // over a connection without a directory. Read once.
   const TDatabaseFiles* Files();
+  // The structure file's declaration of `table` (case ignored), or none
+  // (over a connection, or a table the file does not declare).
+  const TTableDeclaration* Declaration(const std::string& table);
 
  private:
   void RefuseMismatchedTableFiles();

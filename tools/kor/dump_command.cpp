@@ -29,15 +29,6 @@ constexpr int32_t kFirstPage = 16;
 constexpr int32_t kMaxPage = 4096;
 constexpr int64_t kPageBytes = 1 << 20;
 
-const TTableDeclaration* Declaration(TDatabase& database, const std::string& table) {
-  const TDatabaseFiles* files = database.Files();
-  if (files == nullptr) return nullptr;
-  for (const TTableDeclaration& declaration : files->Tables) {
-    if (SameNameIgnoringCase(declaration.Name, table)) return &declaration;
-  }
-  return nullptr;
-}
-
 // The where fields, then the order fields not among them.
 std::vector<std::string> KeyFieldNames(const TOptions& options, const TTableInfo& table) {
   std::vector<std::string> names;
@@ -80,7 +71,7 @@ int RunDump(TDatabase& database, const TOptions& options) {
   const TTableInfo table = catalogue.Table(options.Table);
   const std::vector<std::string> keyFields = KeyFieldNames(options, table);
   const std::vector<TKeyPart> order =
-      keyFields.empty() ? DefaultOrder(catalogue, table, Declaration(database, table.Name))
+      keyFields.empty() ? DefaultOrder(catalogue, table, database.Declaration(table.Name))
                         : OrderByFields(catalogue, table, keyFields);
   const std::vector<uint8_t> search = SearchRecord(options, table);
   const int32_t whereCount = static_cast<int32_t>(options.Where.size());

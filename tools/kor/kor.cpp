@@ -9,6 +9,7 @@
 // 2 wrong arguments, or a database, file or connection that cannot be used,
 // reported as one line on standard error; 70 the engine's fatal report.
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,9 +78,15 @@ int Run(const TOptions& options) {
 
 int main(int argc, char** argv) {
   using namespace kor::tool;
+  // A closed output shows as EPIPE on the write (TOutputClosed) instead of
+  // ending the process, so the database is still closed in order.
+  signal(SIGPIPE, SIG_IGN);
   // The one edge where the tool's failures stop: each becomes one line.
   try {
     return Run(ParseOptions(argc, argv));
+  } catch (const TOutputClosed&) {
+    // Swallowed: whoever read the output stopped reading; nothing is wrong.
+    return kExitOk;
   } catch (const TKorError& e) {
     fflush(stdout);
     fprintf(stderr, "kor: %s\n", e.what());
@@ -89,6 +96,9 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     fflush(stdout);
     fprintf(stderr, "kor: out of memory\n");
+  } catch (const std::exception& e) {
+    fflush(stdout);
+    fprintf(stderr, "kor: internal error: %s\n", e.what());
   }
   return kExitError;
 }

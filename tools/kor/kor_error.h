@@ -13,6 +13,13 @@ class TKorError : public std::runtime_error {
   explicit TKorError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// The reader of standard output has gone (kor dump ... | head): the command
+// stops quietly, the database closed in order.
+class TOutputClosed : public TKorError {
+ public:
+  TOutputClosed() : TKorError("the output was closed") {}
+};
+
 // Exit codes of the tool.
 inline constexpr int kExitOk = 0;
 // The command ran, and found what it reports: records refused by a load,

@@ -239,6 +239,28 @@ TEST_F(KorToolTest, ShowsProgressOnStandardErrorWhenAsked) {
       << load.Err;
 }
 
+TEST_F(KorToolTest, StopsQuietlyWhenItsOutputIsClosed) {
+  // A pipe nobody reads (kor dump ... | head, once head has gone).
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  close(ends[0]);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+  std::vector<char*> argv{const_cast<char*>(KOR_PATH), const_cast<char*>("dump"),
+                          const_cast<char*>(Db.c_str()), const_cast<char*>("PERSON"), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, KOR_PATH, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(ends[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // The session was still closed in order.
+  EXPECT_TRUE(test::ReadWholeFile(Db + "/KORLIB.OUT").ends_with("KORLIB DOWN success\r\n"));
+}
+
 TEST_F(KorToolTest, LoadReportsEachRefusedRecordAndCommitsOnlyWhenAsked) {
   // Refusals of every kind, among records that would load: the engine's
   // (a key already in the table, or earlier in the file) and the tool's.

@@ -37,15 +37,6 @@ namespace {
 constexpr int32_t kBatchRecords = 1024;
 constexpr int64_t kBatchBytes = 1 << 20;
 
-const TTableDeclaration* Declaration(TDatabase& database, const std::string& table) {
-  const TDatabaseFiles* files = database.Files();
-  if (files == nullptr) return nullptr;
-  for (const TTableDeclaration& declaration : files->Tables) {
-    if (SameNameIgnoringCase(declaration.Name, table)) return &declaration;
-  }
-  return nullptr;
-}
-
 class TLoader {
  public:
   TLoader(TDatabase& database, const TOptions& options, FILE* in, int64_t size)
@@ -53,7 +44,7 @@ class TLoader {
         Options(options),
         Catalogue(Client),
         Table(Catalogue.Table(options.Table)),
-        Order(DefaultOrder(Catalogue, Table, Declaration(database, Table.Name))),
+        Order(DefaultOrder(Catalogue, Table, database.Declaration(Table.Name))),
         Csv(in, options.File),
         Progress("load " + Table.Name, options.Progress, size),
         Scratch(static_cast<size_t>(Table.Layout.RecordSize())),

@@ -16,14 +16,17 @@ namespace {
 
 constexpr const char* kNullText = "NULL";
 
+[[noreturn]] void OutputFailed() {
+  if (errno == EPIPE) throw TOutputClosed();
+  throw TKorError(std::string("cannot write the output: ") + strerror(errno));
+}
+
 void WriteOut(FILE* out, const std::string& bytes) {
-  if (fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
-    throw TKorError(std::string("cannot write the output: ") + strerror(errno));
-  }
+  if (fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) OutputFailed();
 }
 
 void FlushOut(FILE* out) {
-  if (fflush(out) != 0) throw TKorError(std::string("cannot write the output: ") + strerror(errno));
+  if (fflush(out) != 0) OutputFailed();
 }
 
 // A number field's text (INTEGER or DOUBLE).
