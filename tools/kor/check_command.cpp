@@ -38,7 +38,6 @@ namespace {
 constexpr int32_t kStatusFree = 0;
 constexpr int32_t kStatusUsed = 1;
 constexpr int32_t kOpenMark = -1;
-constexpr int32_t kModeBeforeFirst = 2;
 constexpr int32_t kTimeFields = 2;  // !BEGTIME, !ENDTIME before the declared fields
 constexpr int32_t kWalkPage = 1024;
 // Instances of one kind of problem shown before the rest is only counted.
@@ -296,8 +295,7 @@ void TTableChecker::WalkIndex(int32_t transaction, const std::vector<TIndexPart>
   }
   const TKeyOrder keyOrder(Catalogue, Table.Layout, *order);
   const int32_t view = OpenView(Client, Catalogue, Table, transaction, *order);
-  Client.SetTablePosition(view, kModeBeforeFirst);
-  int32_t status = Client.MoveBy(view, 1);
+  int32_t status = Client.MoveToFirst(view);
   const size_t size = static_cast<size_t>(Table.Layout.RecordSize());
   std::vector<uint8_t> previous(size);
   std::vector<uint64_t> hashes;

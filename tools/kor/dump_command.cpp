@@ -22,7 +22,6 @@ namespace kor::tool {
 
 namespace {
 
-constexpr int32_t kModeBeforeFirst = 2;
 // Pages grow from a few records (a --where run is often short) to this many,
 // or to about kPageBytes of records.
 constexpr int32_t kFirstPage = 16;
@@ -83,8 +82,7 @@ int RunDump(TDatabase& database, const TOptions& options) {
   if (whereCount > 0) {
     status = client.SeekForward(view, search.data(), whereCount);
   } else {
-    client.SetTablePosition(view, kModeBeforeFirst);
-    status = client.MoveBy(view, 1);
+    status = client.MoveToFirst(view);
   }
 
   std::unique_ptr<TRecordSink> sink = MakeRecordSink(options.Format, table.Layout, stdout);

@@ -67,8 +67,6 @@ const uint8_t* TKorClient::GetBytes(size_t count) {
 
 int32_t TKorClient::GetInt() { return DecodeInt32(GetBytes(4)); }
 
-int64_t TKorClient::GetInt64() { return DecodeInt64(GetBytes(8)); }
-
 std::string TKorClient::GetString() {
   const int32_t length = GetInt();
   if (length < 0 || length > kMaxReplyString)

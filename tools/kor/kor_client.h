@@ -35,6 +35,10 @@ inline constexpr int32_t kNoPosition = 1;
 inline constexpr int32_t kBeforeFirst = 2;
 inline constexpr int32_t kAfterLast = 4;
 inline constexpr int32_t kFailed = 8;
+// Modes of SetTablePosition: the status the view is to have.
+inline constexpr int32_t kModeUnposition = 1;
+inline constexpr int32_t kModeBeforeFirst = 2;
+inline constexpr int32_t kModeAfterLast = 4;
 
 // The client end of one protocol session: each method encodes one request
 // into the one request buffer, sends it and decodes its reply from the one
@@ -77,6 +81,11 @@ class TKorClient {
   int32_t SetTablePosition(int32_t view, int32_t mode);  // 10
   // 16; `steps` receives the number of moves made.
   int32_t MoveBy(int32_t view, int32_t n, int32_t* steps = nullptr);
+  // 10 then 16: onto the first record; 0, or kAfterLast when there is none.
+  int32_t MoveToFirst(int32_t view) {
+    SetTablePosition(view, kModeBeforeFirst);
+    return MoveBy(view, 1);
+  }
   // 11: to the first record at or after `record`'s first `keyFields` parts.
   int32_t SeekForward(int32_t view, const uint8_t* record, int32_t keyFields);
   int32_t InsertRecord(int32_t view, const uint8_t* record);  // 14
@@ -124,7 +133,6 @@ class TKorClient {
   // stays valid until the next Get.
   const uint8_t* GetBytes(size_t count);
   int32_t GetInt();
-  int64_t GetInt64();
   std::string GetString();
   void ExpectOk(TCommand command);
   [[noreturn]] void Malformed(const std::string& what) const;
