@@ -113,8 +113,9 @@ std::vector<TKeyPart> DefaultOrder(const TCatalogue& catalogue, const TTableInfo
       return {TKeyPart{i + 1, *comparator}};
     }
   }
-  throw TKorError("cannot list " + table.Name +
-                  ": no comparator of the database accepts any of its fields");
+  throw TKorError("cannot open a view of " + table.Name +
+                  ": no comparator of the database accepts any of its fields, and a view needs an "
+                  "order");
 }
 
 int32_t OpenView(TKorClient& client, const TCatalogue& catalogue, const TTableInfo& table,

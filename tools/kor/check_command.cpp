@@ -12,8 +12,8 @@
 // A record of the file is a version the next transaction sees: committed
 // (!BEGTIME > 0) and not ended, or ended by a transaction not committed.
 // Each unique index walked in one transaction must hold exactly those
-// records (compared as multisets of record bytes), in its key order, each
-// key once. Anything else is a problem, and the exit code is kExitFindings.
+// records (compared as sorted lists of 64-bit hashes of their bytes), in
+// its key order, each key once. Anything else is a problem, and the exit code is kExitFindings.
 
 #include <algorithm>
 #include <cstring>
