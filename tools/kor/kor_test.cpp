@@ -448,6 +448,13 @@ TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
       "COMPFUNC BYNUMBER INTEGERCOMPFUNC\nCOMPFUNC BYTEXT STRINGCOMPFUNC 'ab'\n"
       "TABLE T FILENAME 'T.TBL' RECORDTYPE FIELD ID INTEGER 8 FIELD BODY STRING 5000 "
       "END UNIQUEINDEXES END ENDTABLE END\n");
+  // Nothing of it can be ordered: no comparator accepts a DOUBLE.
+  const std::string unordered = Scratch.File("unordered");
+  std::filesystem::create_directory(unordered);
+  WriteDatabase(unordered, 7000);
+  test::WriteWholeFile(unordered + "/STRUCT.ZSR",
+                       "COMPFUNC BYNUMBER INTEGERCOMPFUNC\nTABLE M FILENAME 'M.TBL' RECORDTYPE "
+                       "FIELD X DOUBLE END UNIQUEINDEXES END ENDTABLE END\n");
   test::WriteWholeFile(Scratch.File("bad.csv"), "ID,AGE\n1,2\n");
   test::WriteWholeFile(Scratch.File("twice.csv"), "ID,id\n1,2\n");
   test::WriteWholeFile(Scratch.File("empty.csv"), "");
@@ -488,6 +495,9 @@ TEST_F(KorToolTest, FailsWithOneLineSayingWhatWasWrong) {
        "kor: cannot open T ordered by BODY BYTEXT (keys too large for the index pages?): "
        "database " +
            wide + ": the engine ended the session without a reply (see KORLIB.OUT)\n"},
+      {{"dump", unordered, "M"},
+       "kor: cannot open a view of M: no comparator of the database accepts any of its fields, and "
+       "a view needs an order\n"},
       {{"--connect", "127.0.0.1:1", "tables"},
        "kor: korserver 127.0.0.1:1: cannot connect: Connection refused\n"},
       {{"--connect", "localhost", "tables"}, "kor: korserver localhost: expected HOST:PORT\n"},
