@@ -109,6 +109,18 @@ std::vector<TCounterRecord> ReadCounterRecords(Ref<TFile> file, const std::strin
   }
 }
 
+// Whether `file` holds exactly `records` in canonical form, `size` bytes.
+bool HoldsCanonically(TFile& file, const std::vector<TCounterRecord>& records, int64_t size) {
+  if (file.Size() != size) return false;
+  std::string expected;
+  expected.reserve(static_cast<size_t>(size));
+  for (const TCounterRecord& record : records) expected += CanonicalRecord(record.Name, record.Value);
+  std::string actual(static_cast<size_t>(size), '\0');
+  file.Seek(0);
+  file.Read(actual.data(), static_cast<int32_t>(size));
+  return actual == expected;
+}
+
 // Creates `fileName` (truncating a stray one left by a crashed rewrite),
 // writes the records in canonical form and forces them to the disk, so that
 // the rename that follows can only ever put a complete file under the name.
@@ -256,10 +268,19 @@ Ref<TAutoincVector> LoadCounterFile(const std::string& fileName) {
   std::vector<TCounterRecord> records = ReadCounterRecords(original, fileName, size);
 
   std::string tempName = fileName + ".TMP";
-  WriteCanonicalFile(tempName, records, size);
-  FailUnless(OsReplaceFile(tempName, fileName));
-  auto file = MakeRef<TFile>(fileName, TCreationDisposition::OpenExisting);
-  original.ReleaseLast();
+  Ref<TFile> file;
+  if (HoldsCanonically(*original, records, size)) {
+    // Nothing to rewrite (the usual start): no temporary file, no sync.
+    // A stray one left by a rewrite cut short goes, as a rewrite would
+    // replace it.
+    if (OsFileExists(tempName)) FailUnless(OsDeleteFile(tempName));
+    file = std::move(original);
+  } else {
+    WriteCanonicalFile(tempName, records, size);
+    FailUnless(OsReplaceFile(tempName, fileName));
+    file = MakeRef<TFile>(fileName, TCreationDisposition::OpenExisting);
+    original.ReleaseLast();
+  }
   // Only a writer ignoring the lock could have changed the file since the
   // rename; the offsets below would not fit it.
   if (file->Size() != size) throw EFileOpenError();

@@ -1,6 +1,7 @@
 #include "engine/storage/autoinc.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -230,6 +231,35 @@ TEST_F(AutoincTest, StrayTemporaryFileFromACrashIsReplaced) {
   test::WriteWholeFile(Name + ".TMP", "half a rewrite");
   auto counters = LoadCounterFile(Name);
   EXPECT_FALSE(OsFileExists(Name + ".TMP"));
+  EXPECT_EQ(Contents(), Record("A", "0000000000000001"));
+}
+
+// A file already in canonical form (every start but the first) is used as
+// it is: the same file, not a rewritten copy; a stray temporary file still
+// goes. Its counters work in place as after a rewrite.
+TEST_F(AutoincTest, CanonicalFileIsKeptWithoutARewrite) {
+  for (bool stray : {false, true}) {
+    SCOPED_TRACE(stray ? "stray temporary file" : "none");
+    Store(Record("A", "0000000000000001") + Record("BB", "000000000000000A"));
+    if (stray) test::WriteWholeFile(Name + ".TMP", "half a rewrite");
+    struct stat before {};
+    ASSERT_EQ(stat(Name.c_str(), &before), 0);
+    auto counters = LoadCounterFile(Name);
+    struct stat after {};
+    ASSERT_EQ(stat(Name.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_FALSE(OsFileExists(Name + ".TMP"));
+    EXPECT_EQ(counters->Get(2)->NextValue(), 10);
+    counters.Reset();
+    EXPECT_EQ(Contents(), Record("A", "0000000000000001") + Record("BB", "000000000000000B"));
+  }
+  Store("A $1");  // not canonical: rewritten under the name, a new file
+  struct stat before {};
+  ASSERT_EQ(stat(Name.c_str(), &before), 0);
+  auto counters = LoadCounterFile(Name);
+  struct stat after {};
+  ASSERT_EQ(stat(Name.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);
   EXPECT_EQ(Contents(), Record("A", "0000000000000001"));
 }
 
