@@ -13,16 +13,18 @@ import tarvo.kor.ViewRecord;
 
 // The macro benchmark's workloads on Kor from Java, through the client API
 // (package tarvo.kor) in this process: the database of
-// bench/macro/kor_database.h in the working directory, W1 through
+// bench/macro/kor_database.h (KOR_MACRO_BUFFERS too) in the working directory, W1 through
 // insertAll and W6 through deleteByKeys in batches of 1,000, the scans
 // through records() fetching 1,000 per request.
 //
 //   java -Dtarvo.kor.library=.../libkorjni.so -cp ... KorMacro N
 public final class KorMacro {
+  private static final String BUFFERS =
+      System.getenv("KOR_MACRO_BUFFERS") != null ? System.getenv("KOR_MACRO_BUFFERS") : "4096";
   private static final String CONFIG = "TIMEAUTOINCID TIME\n"
       + "INDEXFILENAME 'INDEX.TMP'\n"
       + "INDEXFILECLUSTERSHL 12\n"
-      + "INDEXFILEMINBUFFER 4096\n"
+      + "INDEXFILEMINBUFFER " + BUFFERS + "\n"
       + "STRUCTFILENAME 'STRUCT.ZSR'\n"
       + "INETPORT 7000\n"
       + "AUTOINCFILENAME 'COUNTERS.ZSR'\n"
