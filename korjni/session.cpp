@@ -86,7 +86,11 @@ bool WriteSession(const void* buffer, int32_t count) {
 
 int32_t PrepareReply() {
   if (!ReplyPipe) return -1;
-  while (ReplyPipe->Available() == 0 && SessionActive()) SessionExecutor->Step();
+  while (ReplyPipe->Available() == 0 && SessionActive()) {
+    if (!SessionExecutor->Step() && !SessionExecutor->StopReason().empty()) {
+      LogLine("KORLIB session ended: " + SessionExecutor->StopReason());
+    }
+  }
   return ReplyPipe->Available();
 }
 

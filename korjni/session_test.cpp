@@ -91,6 +91,19 @@ TEST_F(SessionTest, ReadingWithNothingQueuedEndsTheSession) {
   EXPECT_TRUE(CloseSession());
 }
 
+// The client learns only that its session is over; the log says why.
+TEST_F(SessionTest, ASessionEndedByABadRequestSaysWhyInTheLog) {
+  ASSERT_EQ(Open(), TOpenResult::Opened);
+  Read(64);
+  ASSERT_TRUE(Write(std::string("\x20\x00\x00\x00", 4)));  // command 32
+  EXPECT_EQ(Read(64), "<none>");
+  EXPECT_NE(Log().find("  KORLIB session ended: EReaderSyntaxError"), std::string::npos) << Log();
+  EXPECT_TRUE(CloseSession());
+  EXPECT_EQ(Log().find("KORLIB session ended", Log().find("KORLIB session ended") + 1),
+            std::string::npos)
+      << "logged once";
+}
+
 TEST_F(SessionTest, RequestsWithoutReplyRunOnToTheEndOfTheQueue) {
   ASSERT_EQ(Open(), TOpenResult::Opened);
   Read(64);

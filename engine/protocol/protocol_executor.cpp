@@ -67,13 +67,15 @@ bool TProtocolExecutor::Step() {
     const int32_t command = Reader->ReadInteger();
     if (command < kFirstCommand || command > kLastCommand) throw EReaderSyntaxError();
     Perform(static_cast<TCommand>(command));
-  } catch (const EReaderError&) {
+  } catch (const EReaderError& e) {
     // The request could not be read: the session ends here, by design.
     IsStopped = true;
+    Reason = e.Describe();
     return false;
-  } catch (const EWriterError&) {
+  } catch (const EWriterError& e) {
     // The reply could not be delivered: the client is gone.
     IsStopped = true;
+    Reason = e.Describe();
     return false;
   }
   return true;

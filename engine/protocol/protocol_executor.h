@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/base/containers.h"
 #include "engine/base/object.h"
@@ -52,6 +53,10 @@ class TProtocolExecutor final : public TRCObject {
   // the session stays open.
   bool Step();
   bool Stopped() const { return IsStopped; }
+  // Why the session stopped on an error (the reader or writer exception,
+  // described); empty while it runs and after CloseSession. The session's
+  // owner logs it: the client is told nothing.
+  const std::string& StopReason() const { return Reason; }
 
   // What the session holds open (for its owner's checks and tests).
   int32_t OpenViewCount() const { return TableHandles->LiveCount(); }
@@ -108,6 +113,7 @@ class TProtocolExecutor final : public TRCObject {
   Ref<TReader> Reader;
   Ref<TWriter> Writer;
   bool IsStopped = false;
+  std::string Reason;
 };
 
 }  // namespace kor

@@ -39,6 +39,9 @@ void TZClientThread::Execute() {
   Ref<TProtocolExecutor> executor = OpenSession();
   if (executor) {
     Serve(*executor);
+    if (!executor->StopReason().empty()) {
+      LogLine("KORSERVER session ended: " + executor->StopReason());
+    }
     executor.ReleaseLast();
   }
   CloseSession();
