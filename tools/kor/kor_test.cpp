@@ -20,6 +20,7 @@
 
 #include "engine/base/numeric.h"
 
+#include "tests/support/server_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wire_client.h"
 
@@ -551,52 +552,11 @@ TEST_F(KorToolTest, RefusesAWrongCommandLineWithItsUsage) {
   }
 }
 
-// A running korserver with its standard output on a pipe.
-class TServerProcess {
+// korserver serving `dir` on 127.0.0.1.
+class TServerProcess : public test::TServerProcess {
  public:
-  explicit TServerProcess(const std::string& dir) {
-    int ends[2];
-    EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-    Output = ends[0];
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
-    std::vector<char*> argv{const_cast<char*>(KORSERVER_PATH),
-                            const_cast<char*>("--bind=127.0.0.1"), const_cast<char*>(dir.c_str()),
-                            nullptr};
-    EXPECT_EQ(posix_spawn(&Pid, KORSERVER_PATH, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(ends[1]);
-  }
-  ~TServerProcess() {
-    if (Pid > 0) {
-      kill(Pid, SIGKILL);
-      waitpid(Pid, nullptr, 0);
-    }
-    close(Output);
-  }
-  std::string ReadLine() {
-    std::string line;
-    for (;;) {
-      pollfd entry{Output, POLLIN, 0};
-      char c;
-      if (poll(&entry, 1, kWakeBoundMs) != 1 || read(Output, &c, 1) != 1 || c == '\n') return line;
-      line += c;
-    }
-  }
-  // Stops it with SIGTERM; its exit code.
-  int Stop() {
-    kill(Pid, SIGTERM);
-    int status = 0;
-    waitpid(Pid, &status, 0);
-    Pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t Pid = -1;
-  int Output = -1;
+  explicit TServerProcess(const std::string& dir)
+      : test::TServerProcess(KORSERVER_PATH, {"--bind=127.0.0.1", dir}) {}
 };
 
 TEST_F(KorToolTest, WorksOverTcpWithAKorserverBesideTheTableFiles) {

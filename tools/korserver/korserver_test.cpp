@@ -1,15 +1,9 @@
 // korserver as a process: started on a database directory, serving over
 // 127.0.0.1, stopped by a signal; and each way it refuses to start.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -17,16 +11,12 @@
 
 #include "engine/server/socket.h"
 
+#include "tests/support/server_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/wire_client.h"
 
-extern char** environ;
-
 namespace kor {
 namespace {
-
-// How long the test waits for the program before it calls it hung.
-constexpr int kWakeBoundMs = 20000;
 
 // A database with relative file names, as an installed one has: the program
 // changes to its directory first.
@@ -45,62 +35,11 @@ void WriteDatabase(const test::TTempDir& dir, int32_t port) {
                            "\nAUTOINCFILENAME 'COUNTERS.ZSR'\nINPUTTIMEOUT 0\n");
 }
 
-// A running korserver with its standard output and error on one pipe.
-class TServerProcess {
+// korserver started with `args`.
+class TServerProcess : public test::TServerProcess {
  public:
-  explicit TServerProcess(const std::vector<std::string>& args) {
-    int pipeEnds[2];
-    EXPECT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
-    Output = pipeEnds[0];
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
-    std::vector<char*> argv{const_cast<char*>(KORSERVER_PATH)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    EXPECT_EQ(posix_spawn(&Pid, KORSERVER_PATH, &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeEnds[1]);
-  }
-  ~TServerProcess() {
-    if (Pid > 0) {
-      kill(Pid, SIGKILL);
-      waitpid(Pid, nullptr, 0);
-    }
-    close(Output);
-  }
-
-  // The program's next output line, without its end; empty when it ends or
-  // stays silent too long.
-  std::string ReadLine() {
-    std::string line;
-    for (;;) {
-      pollfd entry{Output, POLLIN, 0};
-      char c;
-      if (poll(&entry, 1, kWakeBoundMs) != 1 || read(Output, &c, 1) != 1 || c == '\n') return line;
-      line += c;
-    }
-  }
-
-  // Its exit code, or -1 when it did not exit by itself.
-  int Wait() {
-    int status = 0;
-    for (int waited = 0; waited < kWakeBoundMs; waited += 10) {
-      if (waitpid(Pid, &status, WNOHANG) == Pid) {
-        Pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      usleep(10000);
-    }
-    return -1;
-  }
-
-  void Signal(int signal) { kill(Pid, signal); }
-
- private:
-  pid_t Pid = -1;
-  int Output = -1;
+  explicit TServerProcess(const std::vector<std::string>& args)
+      : test::TServerProcess(KORSERVER_PATH, args) {}
 };
 
 TEST(KorserverTest, ServesUntilASignalThenShutsDownInOrder) {
