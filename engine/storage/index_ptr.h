@@ -103,6 +103,11 @@ class TIndexPtr : public TRCObject {
   // The position after key `slot` of a leaf (slot may be -1), climbing to
   // the ancestors when the leaf is exhausted.
   void NextFromLeaf(TPage* page, int32_t slot);
+  // The rightmost leaf and its depth (`levels`, 1 for a root leaf).
+  TPage& RightmostLeaf(int32_t& levels) const;
+  // Whether `key` sorts after the last key of `leaf` (false for an empty
+  // leaf).
+  bool IsAboveLastKey(TPage& leaf, const unsigned char* key) const;
   // The second half of Insert: `key` into `leaf` at slot a, the leaf
   // `levels` deep; the cursor ends on it.
   void InsertInLeaf(TPage& leaf, int32_t a, int32_t levels, const unsigned char* key);
