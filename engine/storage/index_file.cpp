@@ -1,5 +1,9 @@
 #include "engine/storage/index_file.h"
 
+#include <cstdlib>
+#include <functional>
+#include <new>
+
 #include "engine/base/exceptions.h"
 #include "engine/base/fatal.h"
 
@@ -36,9 +40,17 @@ TIndexFile::TIndexFile(const std::string& fileName, int32_t pageShift, int32_t m
   Size = int32_t{1} << pageShift;
   MaxPages = static_cast<int32_t>(TFile::kMaxFileSize >> pageShift);
   File = CreateIndexFile(fileName);
-  if (minBuffers > 0) FreeBuffers.reserve(static_cast<size_t>(minBuffers));
+  if (minBuffers <= 0) return;
+  // The pool's first buffers are one zeroed block: calloc takes a large
+  // one from fresh pages, so the pool costs no clearing at start and only
+  // the memory of the pages it has used.
+  Slab = static_cast<unsigned char*>(
+      std::calloc(static_cast<size_t>(minBuffers), static_cast<size_t>(Size)));
+  if (Slab == nullptr) throw std::bad_alloc();  // as the buffers' new[] would
+  SlabBuffers = minBuffers;
+  FreeBuffers.reserve(static_cast<size_t>(minBuffers));
   for (int32_t i = 0; i < minBuffers; ++i) {
-    FreeBuffers.push_back(new unsigned char[static_cast<size_t>(Size)]());
+    FreeBuffers.push_back(Slab + static_cast<size_t>(i) * static_cast<size_t>(Size));
     ++Buffers;
   }
 }
@@ -48,11 +60,18 @@ TIndexFile::~TIndexFile() {
   FailIf(FreePages->Count() != PageCount());
   int32_t freed = 0;
   for (unsigned char* buffer : FreeBuffers) {
-    delete[] buffer;
+    if (!InSlab(buffer)) delete[] buffer;
     ++freed;
   }
   FailIf(freed != Buffers);
+  std::free(Slab);
   FreePages.ReleaseLast();
+}
+
+bool TIndexFile::InSlab(const unsigned char* buffer) const {
+  const std::less<const unsigned char*> before;
+  return Slab != nullptr && !before(buffer, Slab) &&
+         before(buffer, Slab + static_cast<size_t>(SlabBuffers) * static_cast<size_t>(Size));
 }
 
 void TIndexFile::LinkAtTail(TCachedPage& page) {

@@ -146,6 +146,8 @@ class TIndexFile final : public TRCObject {
   void Grow(int32_t pages);
   void LinkAtTail(TCachedPage& page);
   void Unlink(TCachedPage& page);
+  // Whether `buffer` is one of the slab's.
+  bool InSlab(const unsigned char* buffer) const;
   int64_t Offset(const TCachedPage& page) const { return int64_t{page.Number} << Shift; }
 
   TCachedPage* Head = nullptr;
@@ -157,6 +159,10 @@ class TIndexFile final : public TRCObject {
   // The buffers are addresses, which do not fit the 32-bit integer stack.
   std::vector<unsigned char*> FreeBuffers;
   int32_t Buffers = 0;
+  // The first SlabBuffers buffers, made at once (the rest one by one with
+  // new[] as the pool grows); freed as one block.
+  unsigned char* Slab = nullptr;
+  int32_t SlabBuffers = 0;
   int32_t MaxPages;
   int64_t Reads = 0;
   int64_t Writes = 0;
