@@ -72,7 +72,8 @@ KOR_EXPORT jint JNICALL Java_tarvo_kor_KorLib_KorRead(JNIEnv* env, jclass, jbyte
                                                       jint offset, jint count) {
   if (!WithinArray(env, array, offset, count)) return -1;
   // Runs the executor with the array unpinned; KorRead then only copies.
-  const int32_t waiting = kor::AtBoundary<int32_t>("KorRead", -1, [] { return kor::PrepareReply(); });
+  const int32_t waiting =
+      kor::AtBoundary<int32_t>("KorRead", -1, [] { return kor::PrepareReply(); });
   if (waiting <= 0) return -1;
   void* elements = env->GetPrimitiveArrayCritical(array, nullptr);
   if (elements == nullptr) return -1;

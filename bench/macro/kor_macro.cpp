@@ -40,12 +40,14 @@ class TRequest {
  public:
   TRequest& Int(int32_t value) {
     unsigned char bytes[4];
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(static_cast<uint32_t>(value) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      bytes[i] = static_cast<unsigned char>(static_cast<uint32_t>(value) >> (8 * i));
     Bytes.insert(Bytes.end(), bytes, bytes + 4);
     return *this;
   }
   TRequest& Int64(int64_t value) {
-    for (int i = 0; i < 8; ++i) Bytes.push_back(static_cast<unsigned char>(static_cast<uint64_t>(value) >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+      Bytes.push_back(static_cast<unsigned char>(static_cast<uint64_t>(value) >> (8 * i)));
     return *this;
   }
   // A view record of all three fields; only ID present when `keyOnly`.
@@ -62,7 +64,8 @@ class TRequest {
     return *this;
   }
   void Send() {
-    if (KorWrite(Bytes.data(), 0, static_cast<int32_t>(Bytes.size())) != 1) Fail("KorWrite refused");
+    if (KorWrite(Bytes.data(), 0, static_cast<int32_t>(Bytes.size())) != 1)
+      Fail("KorWrite refused");
     Bytes.clear();
   }
 
@@ -131,7 +134,17 @@ class TClient {
     In.Ok();
   }
   int32_t OpenView(int32_t tx, int32_t field, int32_t comparator) {
-    Out.Int(7).Int(kTable).Int(3).Int(1).Int(2).Int(3).Int(tx).Int(1).Int(field).Int(comparator).Send();
+    Out.Int(7)
+        .Int(kTable)
+        .Int(3)
+        .Int(1)
+        .Int(2)
+        .Int(3)
+        .Int(tx)
+        .Int(1)
+        .Int(field)
+        .Int(comparator)
+        .Send();
     In.Ok();
     return In.Int();
   }

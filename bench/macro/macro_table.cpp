@@ -24,7 +24,7 @@ struct TPeer {
 };
 
 const TPeer kPeers[] = {
-    {"kor-c++", nullptr}, {"sqlite-c", "kor-c++"}, {"kor-java", nullptr},
+    {"kor-c++", nullptr},        {"sqlite-c", "kor-c++"}, {"kor-java", nullptr},
     {"sqlite-jdbc", "kor-java"}, {"h2", "kor-java"},
 };
 
@@ -87,8 +87,10 @@ int main() {
   for (auto& [n, peers] : figures) {
     size_t runs = 0;
     for (auto& [peer, workloads] : peers) runs = std::max(runs, workloads["W1"].size());
-    std::printf("\nN = %ld (median of %zu runs, [min-max]; xR = peer / Kor, above 1 the peer is slower)\n\n", n,
-                runs);
+    std::printf(
+        "\nN = %ld (median of %zu runs, [min-max]; xR = peer / Kor, above 1 the peer is "
+        "slower)\n\n",
+        n, runs);
     std::printf("| workload |");
     for (const TPeer& peer : kPeers) {
       if (peers.count(peer.Name) != 0) std::printf(" %s |", peer.Name);

@@ -23,7 +23,9 @@ void Check(int rc, sqlite3* db, const char* what) {
   std::exit(1);
 }
 
-void Exec(sqlite3* db, const char* sql) { Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql); }
+void Exec(sqlite3* db, const char* sql) {
+  Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql);
+}
 
 sqlite3* Open() {
   sqlite3* db = nullptr;
@@ -57,7 +59,8 @@ double Scan(sqlite3* db, const char* sql, int64_t n, const char* workload, const
   }
   sqlite3_finalize(stmt);
   report.PerOp(workload, watch, n);
-  if (rows != n) std::fprintf(stderr, "sqlite_macro: %s read %lld rows\n", workload, (long long)rows);
+  if (rows != n)
+    std::fprintf(stderr, "sqlite_macro: %s read %lld rows\n", workload, (long long)rows);
   return sink;
 }
 
@@ -65,8 +68,9 @@ int Run(int64_t n) {
   std::remove(kFile);
   TReport report("sqlite-c", n);
   sqlite3* db = Open();
-  Exec(db, "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT NOT NULL, amount REAL NOT NULL);"
-           "CREATE INDEX t_name ON t(name);");
+  Exec(db,
+       "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT NOT NULL, amount REAL NOT NULL);"
+       "CREATE INDEX t_name ON t(name);");
   double sink = 0;
 
   {  // W1

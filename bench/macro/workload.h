@@ -60,8 +60,7 @@ class TRandom {
 
 inline std::string NameOf(int64_t id) {
   char text[48];
-  std::snprintf(text, sizeof text, "%016" PRIx64 "-%08" PRId64, Mix(static_cast<uint64_t>(id)),
-                id);
+  std::snprintf(text, sizeof text, "%016" PRIx64 "-%08" PRId64, Mix(static_cast<uint64_t>(id)), id);
   return text;
 }
 
@@ -137,7 +136,9 @@ class TReport {
                 cpu / static_cast<double>(ops));
     std::fflush(stdout);
   }
-  void Peak() const { std::printf("%s\t%" PRId64 "\tpeak_kb\t%ld\n", Peer.c_str(), N, PeakKilobytes()); }
+  void Peak() const {
+    std::printf("%s\t%" PRId64 "\tpeak_kb\t%ld\n", Peer.c_str(), N, PeakKilobytes());
+  }
 
  private:
   std::string Peer;

@@ -114,7 +114,9 @@ bool HoldsCanonically(TFile& file, const std::vector<TCounterRecord>& records, i
   if (file.Size() != size) return false;
   std::string expected;
   expected.reserve(static_cast<size_t>(size));
-  for (const TCounterRecord& record : records) expected += CanonicalRecord(record.Name, record.Value);
+  for (const TCounterRecord& record : records) {
+    expected += CanonicalRecord(record.Name, record.Value);
+  }
   std::string actual(static_cast<size_t>(size), '\0');
   file.Seek(0);
   file.Read(actual.data(), static_cast<int32_t>(size));

@@ -111,7 +111,9 @@ const unsigned char* TBlockFile::ScanBlock(int32_t n) {
     const int32_t left = Blocks - n;
     const int32_t count = fit < left ? fit : left;
     const int64_t bytes = int64_t{count} * BlockBytes;
-    if (ScanWindow.size() < static_cast<size_t>(bytes)) ScanWindow.resize(static_cast<size_t>(bytes));
+    if (ScanWindow.size() < static_cast<size_t>(bytes)) {
+      ScanWindow.resize(static_cast<size_t>(bytes));
+    }
     WindowCount = 0;  // until the read has succeeded
     File->Seek(BlockOffset(n));
     File->Read(ScanWindow.data(), static_cast<int32_t>(bytes));
