@@ -107,6 +107,21 @@ class KorLibTest {
     assertArrayEquals(expected, buffer);
   }
 
+  /** Ranges outside the array are refused before anything is read, run or copied. */
+  @Test
+  void rangesOutsideTheArrayAreRefusedAndTheSessionGoesOn() {
+    assertTrue(KorLib.KorInit());
+    byte[] small = new byte[4];
+    int[][] badRanges = {{0, 16}, {-1, 2}, {3, 2}, {5, 0}, {2, Integer.MAX_VALUE}, {Integer.MAX_VALUE, 1}};
+    for (int[] range : badRanges) {
+      String what = "offset " + range[0] + ", count " + range[1];
+      assertEquals(-1, KorLib.KorRead(small, range[0], range[1]), what);
+      assertFalse(KorLib.KorWrite(small, range[0], range[1]), what);
+    }
+    assertArrayEquals(new byte[4], small, "nothing was copied into the array");
+    assertArrayEquals(GREETING, readReply(), "the session is as it was");
+  }
+
   // --- Opening and closing ---
 
   @Test
