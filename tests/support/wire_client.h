@@ -1,8 +1,12 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -81,15 +85,23 @@ class TWireClient {
 };
 
 // A port in the configurable range 1024..16383 that nothing listens on at
-// the moment of the call (from the top down, where services are rare), or
-// -1.
+// the moment of the call, or -1. Tests run in parallel processes, and a
+// port probed free is only taken when the server binds it later: each
+// process draws its candidates at random from the upper part of the range
+// (where services are rare), so that two tests rarely pick the same one.
 inline int32_t FreeConfigurablePort() {
-  for (int32_t port = 16383; port >= 1024; --port) {
+  constexpr int32_t kLow = 10000;
+  constexpr int32_t kHigh = 16383;
+  std::minstd_rand random(static_cast<uint32_t>(getpid()) * 2654435761u ^
+                          static_cast<uint32_t>(
+                              std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const int32_t port = kLow + static_cast<int32_t>(random() % (kHigh - kLow + 1));
     try {
       MakeRef<TSocketServer>(port, "127.0.0.1");
       return port;
     } catch (const ESocketError&) {
-      // Taken: try the next one.
+      // Taken: try another.
     }
   }
   return -1;
