@@ -1,5 +1,6 @@
 #include "engine/storage/index_file.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -41,12 +42,17 @@ TIndexFile::TIndexFile(const std::string& fileName, int32_t pageShift, int32_t m
   MaxPages = static_cast<int32_t>(TFile::kMaxFileSize >> pageShift);
   File = CreateIndexFile(fileName);
   if (minBuffers <= 0) return;
+  // More buffers than the file can have pages would never be used: the
+  // configured count is capped there, which also bounds the block below by
+  // the file's size limit.
+  minBuffers = std::min(minBuffers, MaxPages);
   // The pool's first buffers are one zeroed block: calloc takes a large
   // one from fresh pages, so the pool costs no clearing at start and only
-  // the memory of the pages it has used.
+  // the memory of the pages it has used. A block the system refuses is a
+  // configuration the engine cannot start with, not the end of the process.
   Slab = static_cast<unsigned char*>(
       std::calloc(static_cast<size_t>(minBuffers), static_cast<size_t>(Size)));
-  if (Slab == nullptr) throw std::bad_alloc();  // as the buffers' new[] would
+  if (Slab == nullptr) throw EIndexFileError();
   SlabBuffers = minBuffers;
   FreeBuffers.reserve(static_cast<size_t>(minBuffers));
   for (int32_t i = 0; i < minBuffers; ++i) {

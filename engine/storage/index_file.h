@@ -87,10 +87,10 @@ class TIndexFile final : public TRCObject {
   static constexpr int32_t kGrowPages = 256;
 
   // Creates (or truncates) `fileName`, removed again once open, and fills
-  // the pool with `minBuffers` buffers (none when minBuffers <= 0).
-  // REQUIRES: kMinPageShift <= pageShift <= kMaxPageShift (the configuration
-  // reader checks the range). Raises EIndexFileError when the file cannot be
-  // created.
+  // the pool with `minBuffers` buffers (none when minBuffers <= 0; at most
+  // PageLimit()). REQUIRES: kMinPageShift <= pageShift <= kMaxPageShift (the
+  // configuration reader checks the range). Raises EIndexFileError when the
+  // file cannot be created or the buffers cannot be allocated.
   TIndexFile(const std::string& fileName, int32_t pageShift, int32_t minBuffers);
   // REQUIRES: every page is free and no page is cached (every index over
   // the file is gone).

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +79,23 @@ class IndexFileTest : public ::testing::Test {
   std::vector<const TTestPage*> FreedPages;
   int FatalRuns = 0;
 };
+
+// INDEXFILEMINBUFFER may be any integer: a count above the pages the file
+// can ever have is capped there instead of asking the system for terabytes
+// (which ended the process), and the pool takes only what it uses.
+TEST_F(IndexFileTest, AHugeBufferCountIsCappedAtThePagesTheFileCanHold) {
+  for (int32_t pageShift : {12, 20}) {
+    File = Open(pageShift, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(File->BufferCount(), File->PageLimit()) << pageShift;
+    EXPECT_EQ(File->FreeBufferCount(), File->PageLimit());
+    TTestPage& page = NewPage();
+    page.Buffer()[0] = 7;
+    File->UnpinPage(page);
+    File->FreePage(page);
+    FreedPages.push_back(&page);
+    File.Reset();
+  }
+}
 
 TEST_F(IndexFileTest, CreatesAnEmptyFileWhoseNameIsGoneOnceOpen) {
   test::WriteWholeFile(Dir.File("INDEX.TMP"), "left over from an earlier run");
