@@ -5,13 +5,10 @@
 
 namespace zinst {
 
-// The document type line that opens a menu merge file: freedesktop.org's
-// public identifier of the menu DTD and the address it is published at
-// (the address is the standard's own, written in two pieces here).
-inline constexpr char kMenuDoctype[] =
-    "<!DOCTYPE Menu PUBLIC \"-//freedesktop//DTD Menu 1.0//EN\"\n"
-    " \"http://www.freedesktop.org/standards/menu-"
-    "spec/menu-1.0.dtd\">\n";
+// The document type line that opens a menu merge file. It names the root
+// element only: menu readers (GNOME's and KDE's) parse merge files without
+// validating them, so no external DTD is referred to.
+inline constexpr char kMenuDoctype[] = "<!DOCTYPE Menu>\n";
 
 // Shortcuts on a freedesktop desktop: desktop entries (".desktop" files) in the
 // desktop folder and in the applications menu, where a group of programs is a
