@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -61,11 +60,9 @@ TSocketTransport::TSocketTransport(const std::string& address)
   if (Socket == kNoOsSocket) {
     throw TKorError(DisplayName + ": cannot connect: " + strerror(errno));
   }
-  // A request is sent whole at once, so holding back its last segment until
-  // the server acknowledges the ones before (Nagle's rule) would only delay
-  // it: a batch of records spans many segments.
-  const int on = 1;
-  setsockopt(Socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // The connection sends without Nagle's delay (the platform layer sets it
+  // on every connection, the server's too), so neither a request nor the
+  // tail of a long reply waits for an acknowledgement.
 }
 
 TSocketTransport::~TSocketTransport() {
@@ -86,13 +83,6 @@ void TSocketTransport::Send(std::vector<uint8_t>& request) {
 }
 
 size_t TSocketTransport::Receive(uint8_t* buffer, size_t count) {
-  // Acknowledge what arrives at once. The server writes a long reply in
-  // pieces of its output buffer and, under Nagle's rule, holds the last
-  // piece until the pieces before are acknowledged; a delayed
-  // acknowledgement (40 ms on Linux) then stalls every page of a dump.
-  // Linux leaves this mode by itself, so it is set before each receive.
-  const int quick = 1;
-  setsockopt(Socket, IPPROTO_TCP, TCP_QUICKACK, &quick, sizeof quick);
   const int32_t received =
       OsReceive(Socket, buffer, static_cast<int32_t>(std::min(count, kMaxCall)));
   if (received < 0) throw TKorError(DisplayName + ": the connection failed: " + strerror(errno));
