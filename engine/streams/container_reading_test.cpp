@@ -8,23 +8,17 @@
 
 #include "engine/base/containers.h"
 #include "engine/base/exceptions.h"
-#include "engine/base/numeric.h"
 #include "engine/base/ref.h"
 
 #include "engine/streams/bin_stream.h"
 #include "engine/streams/stream_buffer.h"
 
+#include "tests/support/wire.h"
+
 namespace kor {
 namespace {
 
-// Wire bytes built by hand: an integer is 4 bytes little-endian, an
-// identifier a 4-byte length and its bytes.
-std::string Int(int32_t value) {
-  unsigned char bytes[4];
-  EncodeInt32(bytes, value);
-  return std::string(reinterpret_cast<const char*>(bytes), 4);
-}
-std::string Ident(const std::string& text) { return Int(static_cast<int32_t>(text.size())) + text; }
+using test::Int;
 
 // A binary reader over the given bytes, through a stream buffer as in a
 // session.
@@ -89,7 +83,7 @@ TEST_F(ContainerReadingTest, ReadIndexFindsANameOrRaises) {
   const TCase cases[] = {{"alpha", 1}, {"Beta", 2}, {"gamma", -1}, {"", -1}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    Ref<TReader> reader = WireReader(Ident(c.Name));
+    Ref<TReader> reader = WireReader(test::Str(c.Name));
     if (c.Position == -1) {
       EXPECT_THROW(ReadIndex(*vector, *reader), EReaderSyntaxError);
     } else {
